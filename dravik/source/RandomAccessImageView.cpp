@@ -1,0 +1,148 @@
+#include "RandomAccessImageView.h"
+
+#include "OriginExtension.h"
+
+#include <dravik/Error.h>
+#include <dravik/RegionCopier.h>
+
+#include <fmt/format.h>
+
+#include <vector>
+
+namespace dravik {
+
+namespace {
+
+// Contiguous runs of a box of a dense layout, in the order a packed buffer holds them.
+struct Runs {
+    uint64_t firstOffset = 0; // layout offset of the box origin
+    uint64_t runBytes = 0;
+    VectorXu64 counts;  // outer loops, innermost first
+    VectorXu64 strides; // their layout strides
+
+    Runs(const VectorXu64& strides_, uint64_t elementBytes, const VectorXu64& shape, const RegionXu64& region)
+    {
+        const size_t n = shape.size();
+        for (size_t i = 0; i < n; ++i) {
+            firstOffset += region.origin()[i] * strides_[i];
+        }
+        runBytes = elementBytes;
+        size_t axis = 0;
+        for (; axis < n; ++axis) {
+            runBytes *= region.size()[axis];
+            if (region.size()[axis] != shape[axis]) {
+                ++axis;
+                break;
+            }
+        }
+        for (; axis < n; ++axis) {
+            if (region.size()[axis] != 1) {
+                counts.push_back(region.size()[axis]);
+                strides.push_back(strides_[axis]);
+            }
+        }
+    }
+
+    /// Calls f(layoutOffset, packedOffset) for every run.
+    template <typename F>
+    void forEach(F f) const
+    {
+        VectorXu64 position(counts.size(), 0);
+        uint64_t offset = firstOffset;
+        uint64_t packed = 0;
+        for (;;) {
+            f(offset, packed);
+            packed += runBytes;
+            size_t axis = 0;
+            for (; axis < counts.size(); ++axis) {
+                offset += strides[axis];
+                if (++position[axis] < counts[axis]) {
+                    break;
+                }
+                offset -= strides[axis] * counts[axis];
+                position[axis] = 0;
+            }
+            if (axis == counts.size()) {
+                return;
+            }
+        }
+    }
+};
+
+// Below this run size, reading the whole span of a box at once and copying out of it
+// beats one read call per run, as long as the span is not mostly gaps.
+constexpr uint64_t SMALL_RUN_BYTES = 4096;
+constexpr uint64_t MAX_SPAN_BYTES = 64ull << 20;
+
+} // namespace
+
+RandomAccessImageView::RandomAccessImageView(std::shared_ptr<RandomAccess> random, const VectorXu64& shape,
+                                             const DataType& type)
+    : ImageViewBase(shape, type,
+                    random->support(RandomAccessCapability::WRITE)
+                        ? ImageCapabilitySet{ImageCapability::READ, ImageCapability::WRITE}
+                        : ImageCapabilitySet{ImageCapability::READ})
+    , m_random(std::move(random))
+    , m_strides(Indexer::denseStrides(shape, type.byteCount()))
+{
+    m_properties = ImageProperties::fromDataType(type);
+    setOrigin(std::make_shared<OriginExtension>("Random access image", ViewDataOrigin::UNKNOWN));
+}
+
+void RandomAccessImageView::readRegion(const RegionXu64& region, void* dst)
+{
+    checkRegion(region);
+    if (region.isEmpty()) {
+        return;
+    }
+    const uint64_t elementBytes = m_type.byteCount();
+    const Runs runs(m_strides, elementBytes, m_shape, region);
+    auto* out = static_cast<uint8_t*>(dst);
+
+    uint64_t span = elementBytes;
+    for (size_t i = 0; i < region.dimensionCount(); ++i) {
+        span += (region.size()[i] - 1) * m_strides[i];
+    }
+    const uint64_t useful = region.elementCount() * elementBytes;
+    if (runs.runBytes < SMALL_RUN_BYTES && span <= 4 * useful && span <= MAX_SPAN_BYTES) {
+        std::vector<uint8_t> block(span);
+        const uint64_t got = m_random->read(runs.firstOffset, span, block.data());
+        if (got != span) {
+            throw Error(fmt::format("Image data is truncated: {} of {} bytes read at offset {}", got, span,
+                                    runs.firstOffset));
+        }
+        RegionCopier(Indexer(region.size(), m_type, m_strides), VectorXu64(region.dimensionCount(), 0),
+                     Indexer(region.size(), m_type), VectorXu64(region.dimensionCount(), 0), region.size(), m_type)
+            .copy(block.data(), out);
+        return;
+    }
+    runs.forEach([&](uint64_t offset, uint64_t packed) {
+        const uint64_t got = m_random->read(offset, runs.runBytes, out + packed);
+        if (got != runs.runBytes) {
+            throw Error(fmt::format("Image data is truncated: {} of {} bytes read at offset {}", got, runs.runBytes,
+                                    offset));
+        }
+    });
+}
+
+void RandomAccessImageView::writeRegion(const RegionXu64& region, const void* src)
+{
+    if (!support(ImageCapability::WRITE)) {
+        throw NotImplemented("This image cannot be written: its random access is read-only");
+    }
+    checkRegion(region);
+    if (region.isEmpty()) {
+        return;
+    }
+    const Runs runs(m_strides, m_type.byteCount(), m_shape, region);
+    const auto* in = static_cast<const uint8_t*>(src);
+    runs.forEach([&](uint64_t offset, uint64_t packed) {
+        const uint64_t put = m_random->write(offset, runs.runBytes, in + packed);
+        if (put != runs.runBytes) {
+            throw Error(fmt::format("Cannot write image data: {} of {} bytes written at offset {}", put,
+                                    runs.runBytes, offset));
+        }
+    });
+}
+
+} // namespace dravik
