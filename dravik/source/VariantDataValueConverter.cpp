@@ -3,6 +3,7 @@
 #include <dravik/VariantDataValueConverter.h>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <charconv>
 #include <cmath>
@@ -200,21 +201,6 @@ std::vector<To> convertAll(const VariantDataValue& value)
 
 } // namespace
 
-std::string VariantDataValueConverter::toString(const VariantDataValue& value)
-{
-    if (value.isString()) {
-        return value.empty() ? std::string() : value.strings().front();
-    }
-    std::string text;
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (i > 0) {
-            text += ", ";
-        }
-        text += visitNumber(value, i, [](auto v) { return formatNumber(v); });
-    }
-    return text;
-}
-
 std::vector<std::string> VariantDataValueConverter::toStringArray(const VariantDataValue& value)
 {
     if (value.isString()) {
@@ -226,6 +212,14 @@ std::vector<std::string> VariantDataValueConverter::toStringArray(const VariantD
         texts.push_back(visitNumber(value, i, [](auto v) { return formatNumber(v); }));
     }
     return texts;
+}
+
+std::string VariantDataValueConverter::toString(const VariantDataValue& value)
+{
+    if (value.isString()) {
+        return value.empty() ? std::string() : value.strings().front();
+    }
+    return fmt::format("{}", fmt::join(toStringArray(value), ", "));
 }
 
 int8_t VariantDataValueConverter::toInt8(const VariantDataValue& value)
