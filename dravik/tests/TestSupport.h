@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StorageTestSupport.h"
+
 #include <dravik/Indexer.h>
 #include <dravik/Region.h>
 
@@ -14,17 +16,7 @@
 
 namespace dravik::test {
 
-/// Bytes that tell positions apart (no short period).
-inline std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1)
-{
-    std::vector<uint8_t> v(n);
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1664525u + 1013904223u;
-        v[i] = static_cast<uint8_t>(x >> 24);
-    }
-    return v;
-}
+using storagetest::pattern;
 
 /// The packed bytes of `region` of a dense array, element by element.
 inline std::vector<uint8_t> expectedRegion(const std::vector<uint8_t>& bytes, const VectorXu64& shape,
@@ -61,8 +53,7 @@ public:
     explicit TempFile(const std::string& name, const std::vector<uint8_t>& bytes = {})
         : m_path(::testing::TempDir() + "/" + name)
     {
-        std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        storagetest::writeFile(m_path, bytes);
     }
     ~TempFile() { std::remove(m_path.c_str()); }
     TempFile(const TempFile&) = delete;
