@@ -86,7 +86,15 @@ RandomAccessImageView::RandomAccessImageView(std::shared_ptr<RandomAccess> rando
     , m_strides(Indexer::denseStrides(shape, type.byteCount()))
 {
     m_properties = ImageProperties::fromDataType(type);
-    setOrigin(std::make_shared<OriginExtension>("Random access image", ViewDataOrigin::UNKNOWN));
+    // Bytes a random access exposes in memory live there; others that belong to a
+    // storage are files. Anything else says nothing about where it comes from.
+    ViewDataOrigin origin = ViewDataOrigin::UNKNOWN;
+    if (m_random->support(RandomAccessCapability::MEMORY_ACCESS)) {
+        origin = ViewDataOrigin::CPU_MEMORY;
+    } else if (m_random->storage()) {
+        origin = ViewDataOrigin::DRIVE;
+    }
+    setOrigin(std::make_shared<OriginExtension>("Random access image", origin));
 }
 
 void RandomAccessImageView::readRegion(const RegionXu64& region, void* dst)

@@ -144,9 +144,14 @@ TEST(ViewOrigin, LeavesAndDerivedViewsReportWhereTheirDataComesFrom)
     EXPECT_EQ(derived->parent(0)->uid(), leaf->uid());
     EXPECT_NE(derived->uid(), leaf->uid());
 
-    auto other = ImageViewFactory::fromRandomAccess(RandomAccessFactory::fromBytes(std::vector<uint8_t>(4)), {2, 2},
-                                                    DataTypeId::UINT8);
-    auto mixed = ImageViewFactory::stack(MultiImageViewFactory::create({memory, other}));
+    auto inMemory = ImageViewFactory::fromRandomAccess(RandomAccessFactory::fromBytes(std::vector<uint8_t>(4)),
+                                                       {2, 2}, DataTypeId::UINT8);
+    EXPECT_EQ(inMemory->viewOrigin()->dataOrigin(), ViewDataOrigin::CPU_MEMORY);
+    test::TempFile file("origin.raw", std::vector<uint8_t>(4));
+    auto onDisk = ImageViewFactory::fromRandomAccess(RandomAccessFactory::openFileRead(file.path()), {2, 2},
+                                                     DataTypeId::UINT8);
+    EXPECT_EQ(onDisk->viewOrigin()->dataOrigin(), ViewDataOrigin::DRIVE);
+    auto mixed = ImageViewFactory::stack(MultiImageViewFactory::create({memory, onDisk}));
     EXPECT_EQ(mixed->viewOrigin()->dataOrigin(), ViewDataOrigin::COMPOSITE);
     EXPECT_EQ(mixed->viewOrigin()->parentCount(), 2u);
     EXPECT_THROW(memory->extension(TilingInfoExtension::EXTENSION_ID), Error);

@@ -70,13 +70,10 @@ int main()
         summarise("central region", *core);
         summarise("region subsampled by 2", *ImageViewFactory::subSample(core, 2));
 
-        std::vector<std::shared_ptr<ImageView>> slices;
-        const auto full = RegionXu64::fullRegion(shape);
-        for (uint64_t z = 0; z < shape[2]; z += 16) {
-            auto slice = ImageViewFactory::extractRegion(calibrated, full.extractSliceFromAxis(2, z));
-            slices.push_back(ImageViewFactory::subSample(slice, 4));
-        }
-        summarise("every 16th slice, stacked", *ImageViewFactory::stack(MultiImageViewFactory::create(slices)));
+        // Two regions of the file seen as one sequence, stacked along a new axis.
+        auto left = ImageViewFactory::extractRegion(calibrated, RegionXu64({0, 64, 16}, {64, 128, 32}));
+        auto right = ImageViewFactory::extractRegion(calibrated, RegionXu64({192, 64, 16}, {64, 128, 32}));
+        summarise("two regions, stacked", *ImageViewFactory::stack(MultiImageViewFactory::create({left, right})));
         std::remove(path.c_str());
         return 0;
     } catch (const Error& e) {
