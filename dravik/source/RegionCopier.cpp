@@ -33,9 +33,44 @@ void copyElements(const uint8_t* src, uint64_t srcStride, uint8_t* dst, uint64_t
     }
 }
 
+// Elements of N bytes packed into the destination, read from source slots of at least
+// W bytes (a power of two): moving W bytes at a time is one load and one store, and the
+// W - N extra bytes written are overwritten by the next element. The last element of
+// the row moves exactly N bytes, so nothing past the row is touched.
+template <size_t N, size_t W>
+void copyPackedElements(const uint8_t* src, uint64_t srcStride, uint8_t* dst, uint64_t count)
+{
+    for (uint64_t i = 1; i < count; ++i) {
+        std::memcpy(dst, src, W);
+        src += srcStride;
+        dst += N;
+    }
+    std::memcpy(dst, src, N);
+}
+
 void copyElements(const uint8_t* src, uint64_t srcStride, uint8_t* dst, uint64_t dstStride, uint64_t count,
                   uint64_t bytes)
 {
+    if (count > 0 && dstStride == bytes) {
+        switch (bytes) {
+        case 3:
+            if (srcStride >= 4) {
+                return copyPackedElements<3, 4>(src, srcStride, dst, count);
+            }
+            break;
+        case 6:
+            if (srcStride >= 8) {
+                return copyPackedElements<6, 8>(src, srcStride, dst, count);
+            }
+            break;
+        case 12:
+            if (srcStride >= 16) {
+                return copyPackedElements<12, 16>(src, srcStride, dst, count);
+            }
+            break;
+        default: break;
+        }
+    }
     switch (bytes) {
     case 1: copyElements<1>(src, srcStride, dst, dstStride, count); return;
     case 2: copyElements<2>(src, srcStride, dst, dstStride, count); return;
