@@ -19,3 +19,58 @@ function(quenza_add_test)
         PROPERTIES ENVIRONMENT "QUENZA_TESTDATA=${PROJECT_SOURCE_DIR}/testdata;QUENZA_SHARED_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
         DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# Where plug-in libraries are built, and installed below the prefix: the host looks
+# for them in ../lib/quenza relative to its own executable.
+set(QUENZA_PLUGIN_SUBDIR "lib/quenza")
+set(QUENZA_PLUGIN_OUTPUT_DIR "${CMAKE_BINARY_DIR}/${QUENZA_PLUGIN_SUBDIR}")
+
+# The dynamic symbols a plug-in may export. Hidden visibility alone is not enough: the
+# descriptor sources instantiate templates of the standard library and of the
+# descriptor interface with default visibility, and those would be exported too.
+set(QUENZA_PLUGIN_VERSION_SCRIPT "${CMAKE_BINARY_DIR}/quenza-plugin-exports.map")
+file(CONFIGURE OUTPUT "${QUENZA_PLUGIN_VERSION_SCRIPT}" CONTENT "{\n  global:\n    g_extractorPlugin;\n    g_writerPlugin;\n  local:\n    *;\n};\n")
+
+# One format: a core static library (the format's sources and its own copy of the
+# common layer) that unit tests link, and the MODULE plug-in built from the core and
+# the descriptor sources, exporting nothing but its descriptor objects.
+#   quenza_add_format(NAME raw LIBRARY_NAME quenza-raw
+#                     SOURCES ... DESCRIPTOR_SOURCES ... LIBRARIES ...
+#                     TESTS ... TEST_LIBRARIES ...)
+function(quenza_add_format)
+    cmake_parse_arguments(ARG "" "NAME;LIBRARY_NAME" "SOURCES;DESCRIPTOR_SOURCES;LIBRARIES;TESTS;TEST_LIBRARIES" ${ARGN})
+    set(core quenza_${ARG_NAME}_core)
+    add_library(${core} STATIC ${ARG_SOURCES})
+    target_include_directories(${core} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/include"
+        PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/source")
+    target_link_libraries(${core} PUBLIC quenza::common ${ARG_LIBRARIES})
+    set_target_properties(${core} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    quenza_set_warnings(${core})
+
+    set(plugin quenza_${ARG_NAME}_plugin)
+    add_library(${plugin} MODULE ${ARG_DESCRIPTOR_SOURCES})
+    target_link_libraries(${plugin} PRIVATE ${core})
+    target_include_directories(${plugin} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/source")
+    set_target_properties(${plugin} PROPERTIES
+        OUTPUT_NAME ${ARG_LIBRARY_NAME}
+        PREFIX "lib"
+        LIBRARY_OUTPUT_DIRECTORY "${QUENZA_PLUGIN_OUTPUT_DIR}"
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON)
+    # Symbols of the static libraries linked in stay hidden too.
+    target_link_options(${plugin} PRIVATE "LINKER:--exclude-libs,ALL" "LINKER:--no-undefined"
+        "LINKER:--version-script=${QUENZA_PLUGIN_VERSION_SCRIPT}")
+    set_property(TARGET ${plugin} APPEND PROPERTY LINK_DEPENDS "${QUENZA_PLUGIN_VERSION_SCRIPT}")
+    quenza_set_warnings(${plugin})
+    install(TARGETS ${plugin} LIBRARY DESTINATION "${QUENZA_PLUGIN_SUBDIR}")
+    set_property(GLOBAL APPEND PROPERTY QUENZA_PLUGINS ${plugin})
+
+    if(QUENZA_BUILD_TESTS AND ARG_TESTS)
+        quenza_add_test(NAME quenza_${ARG_NAME}_tests SOURCES ${ARG_TESTS}
+            LIBRARIES ${core} ${ARG_TEST_LIBRARIES})
+        target_include_directories(quenza_${ARG_NAME}_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/source"
+            "${CMAKE_CURRENT_SOURCE_DIR}/tests")
+        # End-to-end tests load the plug-in through the host: build it first.
+        add_dependencies(quenza_${ARG_NAME}_tests ${plugin})
+    endif()
+endfunction()
