@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scripts/build.sh
-"${BUILD_DIR:-build}/bin/dravik-tour"
+"${BUILD_DIR:-build}/bin/quenza" formats

@@ -10,6 +10,9 @@ PACKAGES=(
     git
     pkg-config
     libfmt-dev
+    libspdlog-dev
+    nlohmann-json3-dev
+    libssl-dev
     libgtest-dev
     libgmock-dev
     libbenchmark-dev
