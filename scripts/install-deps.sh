@@ -13,6 +13,11 @@ PACKAGES=(
     libspdlog-dev
     nlohmann-json3-dev
     libssl-dev
+    zlib1g-dev
+    libboost-dev
+    libboost-regex-dev
+    libboost-filesystem-dev
+    libboost-locale-dev
     libgtest-dev
     libgmock-dev
     libbenchmark-dev
