@@ -112,7 +112,8 @@ int runInfo(const Arguments& args, std::ostream& out, std::ostream& /*err*/)
         doc["file"] = path;
         doc["plugin"] = opened.library->descriptor().name();
         doc["format"] = opened.format;
-        for (auto& [key, value] : host::describeView(*opened.view, {checksum}).items()) {
+        const ordered_json description = host::describeView(*opened.view, {checksum});
+        for (const auto& [key, value] : description.items()) {
             doc[key] = value;
         }
         out << host::toJsonText(doc) << '\n';
