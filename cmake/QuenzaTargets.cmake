@@ -14,9 +14,13 @@ function(quenza_add_test)
     add_executable(${ARG_NAME} ${ARG_SOURCES})
     target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main GTest::gmock)
     quenza_set_warnings(${ARG_NAME})
+    # Where the committed fixtures and the shared real files are; the environment
+    # variables QUENZA_TESTDATA and QUENZA_SHARED_TESTDATA may point elsewhere.
+    target_compile_definitions(${ARG_NAME} PRIVATE
+        "QUENZA_TESTDATA_DIR=\"${PROJECT_SOURCE_DIR}/testdata\""
+        "QUENZA_SHARED_TESTDATA_DIR=\"${PROJECT_SOURCE_DIR}/../shared/testdata\"")
     gtest_discover_tests(${ARG_NAME}
         WORKING_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
-        PROPERTIES ENVIRONMENT "QUENZA_TESTDATA=${PROJECT_SOURCE_DIR}/testdata;QUENZA_SHARED_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
