@@ -1,0 +1,216 @@
+#include <CSVLineAnalysis.h>
+
+#include <common/PluginLogger.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace quenza::csv {
+
+const std::vector<std::string> SEPARATORS_LIST = {"|", ",", ";"};
+
+namespace {
+
+namespace qi = boost::spirit::qi;
+
+bool debugLogging()
+{
+    const auto logger = common::PluginLogger::logger();
+    return logger && logger->should_log(spdlog::level::debug);
+}
+
+void logContent(const FileCSV& lines, const std::string& separator)
+{
+    QUENZA_LOG_DEBUG("=====CONTENT with separator '{}'=====", separator);
+    for (const Line& line : lines) {
+        QUENZA_LOG_DEBUG("LINE:");
+        for (const Token& token : line) {
+            switch (token.which()) {
+            case TOKEN_STRING:
+                QUENZA_LOG_DEBUG("Val STRING read: {}", boost::get<std::string>(token));
+                break;
+            case TOKEN_INT:
+                QUENZA_LOG_DEBUG("Val INT read: {}", boost::get<int32_t>(token));
+                break;
+            default:
+                QUENZA_LOG_DEBUG("Val double read: {}", boost::get<double>(token));
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool CSVLineAnalysis::extract(const std::string& stringToParse, const std::string& separator, FileCSV& tokensByLine)
+{
+    return extract(stringToParse.data(), stringToParse.data() + stringToParse.size(), separator, tokensByLine);
+}
+
+bool CSVLineAnalysis::extract(CSVIterator first, CSVIterator last, const std::string& separator,
+                              FileCSV& tokensByLine)
+{
+    tokensByLine.clear();
+    const CSVGrammar grammar(separator);
+    CSVIterator position = first;
+    const bool matched = qi::phrase_parse(position, last, grammar, blankSkipper(), tokensByLine);
+    return matched && position == last;
+}
+
+size_t CSVLineAnalysis::parseTable(CSVIterator first, CSVIterator last, const std::string& separator,
+                                   size_t widthToBeat, CSVTokenTable& table)
+{
+    // m_csvFile line by line: the first item that matches at the start chooses the
+    // alternative, whose item then repeats until it fails; what is left must be blanks.
+    const CSVGrammar grammar(separator);
+    const CSVSkipper skipper = blankSkipper();
+    const CSVGrammar::Rule<Line(), CSVSkipper>* const items[] = {&grammar.m_item_1, &grammar.m_item_X_with_final_sep,
+                                                                 &grammar.m_item_X};
+    const CSVGrammar::Rule<Line(), CSVSkipper>* item = nullptr;
+    CSVIterator position = first;
+    Line line;
+    for (const auto* candidate : items) {
+        line.clear();
+        CSVIterator next = position;
+        if (qi::phrase_parse(next, last, *candidate, skipper, qi::skip_flag::dont_postskip, line)) {
+            item = candidate;
+            position = next;
+            break;
+        }
+    }
+    if (item == nullptr) {
+        return 0;
+    }
+    const size_t width = line.size();
+    if (width <= widthToBeat) {
+        return 0;
+    }
+    const auto contentBytes = static_cast<uint64_t>(last - first);
+    table.setFirstLine(std::move(line));
+    table.checkMemory(contentBytes);
+    while (true) {
+        line.clear();
+        CSVIterator next = position;
+        if (!qi::phrase_parse(next, last, *item, skipper, qi::skip_flag::dont_postskip, line)) {
+            break;
+        }
+        position = next;
+        if (!table.addLine(line)) {
+            return 0;
+        }
+        table.checkMemory(contentBytes);
+    }
+    while (position != last && (*position == ' ' || *position == '\t')) {
+        ++position;
+    }
+    return position == last ? width : 0;
+}
+
+size_t CSVLineAnalysis::chooseSeparator(CSVIterator first, CSVIterator last, CSVTokenTable& table)
+{
+    size_t best = NO_SEPARATOR;
+    size_t bestWidth = 0;
+    if (debugLogging()) {
+        FileCSV bestLines;
+        for (size_t i = 0; i < SEPARATORS_LIST.size(); ++i) {
+            FileCSV lines;
+            if (!extract(first, last, SEPARATORS_LIST[i], lines)) {
+                continue;
+            }
+            const size_t width = checkCoherency(lines);
+            logContent(lines, SEPARATORS_LIST[i]);
+            if (width > bestWidth) {
+                best = i;
+                bestWidth = width;
+                bestLines = std::move(lines);
+            }
+        }
+        if (best != NO_SEPARATOR) {
+            table.assign(std::move(bestLines));
+        }
+    } else {
+        CSVTokenTable candidate(table.memoryLimit());
+        for (size_t i = 0; i < SEPARATORS_LIST.size(); ++i) {
+            const size_t width = parseTable(first, last, SEPARATORS_LIST[i], bestWidth, candidate);
+            if (width > bestWidth) {
+                best = i;
+                bestWidth = width;
+                std::swap(table, candidate);
+                candidate = CSVTokenTable(table.memoryLimit());
+            }
+        }
+    }
+    if (best != NO_SEPARATOR) {
+        QUENZA_LOG_DEBUG("Separator used: '{}'", SEPARATORS_LIST[best]);
+    }
+    return best;
+}
+
+size_t checkCoherency(const FileCSV& fileContent)
+{
+    if (fileContent.empty() || fileContent.front().empty()) {
+        return 0;
+    }
+    const size_t width = fileContent.front().size();
+    const bool coherent = std::all_of(fileContent.begin(), fileContent.end(),
+                                      [width](const Line& line) { return line.size() == width; });
+    return coherent ? width : 0;
+}
+
+void determineDataTypeInLine(const Line& line, LineTypes& listTypes)
+{
+    for (const Token& token : line) {
+        switch (token.which()) {
+        case TOKEN_STRING:
+            listTypes.emplace_back(boost::get<std::string>(token).empty() ? dravik::DataTypeId::UNKNOWN
+                                                                           : dravik::DataTypeId::UTF8_STRING);
+            break;
+        case TOKEN_INT:
+            listTypes.emplace_back(dravik::DataTypeId::INT64);
+            break;
+        default:
+            listTypes.emplace_back(dravik::DataTypeId::DOUBLE);
+            break;
+        }
+    }
+}
+
+dravik::DataType discriminateTokenType(const dravik::DataType& type1, const dravik::DataType& type2)
+{
+    const dravik::DataType text = dravik::DataTypeId::UTF8_STRING;
+    const dravik::DataType real = dravik::DataTypeId::DOUBLE;
+    const dravik::DataType unknown = dravik::DataTypeId::UNKNOWN;
+    if (type1 == text || type2 == text) {
+        return text;
+    }
+    if (type1 == real || type2 == real) {
+        return real;
+    }
+    if (type1 == unknown || type2 == unknown) {
+        // An empty cell in an integer column must be able to hold a not-a-number.
+        return type1 == type2 ? unknown : real;
+    }
+    return dravik::DataTypeId::INT64;
+}
+
+void determineDataTypeFromLines(FileCSV::const_iterator startLine, FileCSV::const_iterator endLine,
+                                LineTypes& finalTypesList)
+{
+    if (startLine == endLine) {
+        return;
+    }
+    const size_t offset = finalTypesList.size();
+    determineDataTypeInLine(*startLine, finalTypesList);
+    const size_t width = finalTypesList.size() - offset;
+    LineTypes lineTypes;
+    for (auto line = std::next(startLine); line != endLine; ++line) {
+        lineTypes.clear();
+        determineDataTypeInLine(*line, lineTypes);
+        const size_t count = std::min(width, lineTypes.size());
+        for (size_t i = 0; i < count; ++i) {
+            finalTypesList[offset + i] = discriminateTokenType(lineTypes[i], finalTypesList[offset + i]);
+        }
+    }
+}
+
+} // namespace quenza::csv
