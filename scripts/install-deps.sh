@@ -13,6 +13,7 @@ PACKAGES=(
     libspdlog-dev
     nlohmann-json3-dev
     libssl-dev
+    libpng-dev
     zlib1g-dev
     libboost-dev
     libboost-regex-dev

@@ -66,7 +66,9 @@ int main(int argc, char** argv)
     {
         FdOutBuffer buffer(outputFd);
         std::ostream out(&buffer);
-        status = quenza::cli::run(std::vector<std::string>(argv + 1, argv + argc), out, std::cerr);
+        quenza::cli::RunOptions options;
+        options.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+        status = quenza::cli::run(std::vector<std::string>(argv + 1, argv + argc), out, std::cerr, options);
         out.flush();
     }
     std::cout.flush();

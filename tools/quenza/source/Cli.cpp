@@ -15,7 +15,8 @@ namespace quenza::cli {
 
 namespace {
 
-const Command* const COMMANDS[] = {&formatsCommand(), &infoCommand(), &convertCommand()};
+const Command* const COMMANDS[] = {&formatsCommand(), &infoCommand(), &convertCommand(), &previewCommand(),
+                                   &demoCommand()};
 
 void printUsage(std::ostream& out)
 {
@@ -31,7 +32,7 @@ void printUsage(std::ostream& out)
 
 } // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const RunOptions& options)
 {
     if (args.empty()) {
         printUsage(err);
@@ -65,7 +66,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             fmt::print(out, "{}\n{}", command->help, globalOptionsHelp());
             return EXIT_OK;
         }
-        return command->run(parsed, out, err);
+        return command->run(parsed, Console{out, err, options.errIsTerminal});
     } catch (const UsageError& e) {
         fmt::print(err, "quenza {}: {}\nTry 'quenza {} --help'.\n", command->name, e.what(), command->name);
         return EXIT_USAGE;

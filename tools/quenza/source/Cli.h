@@ -15,8 +15,14 @@ enum ExitStatus : int {
     EXIT_USAGE = 2,
 };
 
+/// What the program knows about where its output goes.
+struct RunOptions {
+    /// Standard error is a terminal, so progress may be drawn on it.
+    bool errIsTerminal = false;
+};
+
 /// Runs one `quenza` command line (without the program name). The command's output
-/// goes to `out`, messages and errors to `err`.
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+/// goes to `out`, messages, errors and progress to `err`.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const RunOptions& options = {});
 
 } // namespace quenza::cli

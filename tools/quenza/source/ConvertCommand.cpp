@@ -1,6 +1,8 @@
 #include "Cli.h"
 #include "Commands.h"
+#include "CountingViews.h"
 #include "OptionValue.h"
+#include "TextFormat.h"
 
 #include <dravik/Error.h>
 #include <dravik/ImageViewFactory.h>
@@ -21,15 +23,6 @@ namespace quenza::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string shapeText(const dravik::VectorXu64& shape)
-{
-    std::vector<std::string> sizes;
-    for (uint64_t s : shape) {
-        sizes.push_back(std::to_string(s));
-    }
-    return fmt::format("{}", fmt::join(sizes, " x "));
-}
 
 dravik::VectorXu64 parseNumbers(const std::string& text, const std::string& what)
 {
@@ -120,7 +113,7 @@ std::shared_ptr<dravik::View> selectInput(std::shared_ptr<dravik::View> view, co
     return view;
 }
 
-int runConvert(const Arguments& args, std::ostream& out, std::ostream& /*err*/)
+int runConvert(const Arguments& args, const Console& console)
 {
     if (args.positionals().size() != 2) {
         throw UsageError("INPUT and OUTPUT are needed");
@@ -145,14 +138,20 @@ int runConvert(const Arguments& args, std::ostream& out, std::ostream& /*err*/)
     auto view = selectInput(opened.view, args, input);
 
     const auto before = filesBeside(fs::path(output));
+    // Without a bar to draw the writer gets the input itself, memory access and all.
+    const bool progress = progressWanted(args, console);
+    auto meter = std::make_shared<ProgressMeter>(console.err, progress, fs::path(output).filename().string(),
+                                                 progress ? readAmount(*view) : 0, readUnit(*view));
     host::CreatedWriter created;
     try {
-        created = registry->createWriter(view, output, args.value("--to"));
+        created = registry->createWriter(progress ? countReads(view, meter) : view, output, args.value("--to"));
         for (const auto& [key, value] : options) {
             created.writer->setOption(key, value);
         }
         created.writer->writeAll();
+        meter->finish();
     } catch (...) {
+        meter->finish();
         // Leave nothing half-written: the writer goes first (it may hold files open),
         // then every file it created beside the output.
         created.writer.reset();
@@ -165,7 +164,7 @@ int runConvert(const Arguments& args, std::ostream& out, std::ostream& /*err*/)
         throw;
     }
     created.writer.reset();
-    fmt::print(out, "{} ({}) -> {} ({})\n", input, opened.format, output, created.format);
+    fmt::print(console.out, "{} ({}) -> {} ({})\n", input, opened.format, output, created.format);
     return EXIT_OK;
 }
 
@@ -176,7 +175,7 @@ const Command& convertCommand()
     static const Command command{
         "convert", "read a file and write it in another format",
         "Usage: quenza convert INPUT OUTPUT [--from NAME] [--to NAME] [-o KEY=VALUE]...\n"
-        "                      [--frame N] [--level N] [--region X,Y,Z:SX,SY,SZ]\n\n"
+        "                      [--frame N] [--level N] [--region X,Y,Z:SX,SY,SZ] [--quiet]\n\n"
         "Reads INPUT with the reader of its extension (or --from) and writes OUTPUT with the\n"
         "writer of its extension (or --to). Nothing half-written is left behind on failure.\n\n"
         "  --from NAME        read INPUT as format NAME\n"
@@ -185,8 +184,9 @@ const Command& convertCommand()
         "                     else numbers separated by commas, else text; s:TEXT is always text\n"
         "  --frame N          write frame N of a sequence (frames of different shapes need it)\n"
         "  --level N          write resolution level N of a multi-resolution input (default: the first)\n"
-        "  --region O:S       write only the region of origin O and size S, e.g. 0,0,0:64,64,8\n",
-        Arguments::Spec{{}, {"--from", "--to", "-o", "--frame", "--level", "--region"}, {"-o"}}, &runConvert};
+        "  --region O:S       write only the region of origin O and size S, e.g. 0,0,0:64,64,8\n"
+        "  --quiet            no progress bar (it is drawn only when standard error is a terminal)\n",
+        Arguments::Spec{{"--quiet"}, {"--from", "--to", "-o", "--frame", "--level", "--region"}, {"-o"}}, &runConvert};
     return command;
 }
 

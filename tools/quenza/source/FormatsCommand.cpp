@@ -50,8 +50,10 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-int runFormats(const Arguments& args, std::ostream& out, std::ostream& err)
+int runFormats(const Arguments& args, const Console& console)
 {
+    std::ostream& out = console.out;
+    std::ostream& err = console.err;
     if (!args.positionals().empty()) {
         throw UsageError(fmt::format("unexpected argument '{}'", args.positionals().front()));
     }
@@ -98,8 +100,9 @@ int runFormats(const Arguments& args, std::ostream& out, std::ostream& err)
                     exts.push_back("." + ext);
                 }
             }
-            fmt::print(out, "  {:<10} ({})  {:<20} {:<8} {:<12} {}\n", format, mode, library.descriptor().name(),
-                       library.descriptor().version(), fmt::join(exts, " "), library.fileName());
+            fmt::print(out, "  {:<10} {:<4}  {:<20} {:<8} {:<12} {}\n", format, "(" + mode + ")",
+                       library.descriptor().name(), library.descriptor().version(),
+                       fmt::format("{}", fmt::join(exts, " ")), library.fileName());
         }
     }
     for (const auto& failure : registry->failures()) {

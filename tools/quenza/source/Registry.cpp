@@ -20,6 +20,11 @@ const std::map<std::string, dravik::LogLevel>& levelNames()
 
 } // namespace
 
+bool progressWanted(const Arguments& args, const Console& console)
+{
+    return console.errIsTerminal && !args.has("--quiet");
+}
+
 void addGlobalOptions(Arguments::Spec& spec)
 {
     spec.values.insert({"--plugin-path", "--log-level"});

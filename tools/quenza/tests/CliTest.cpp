@@ -1,4 +1,4 @@
-#include "Cli.h"
+#include "CliTestSupport.h"
 #include "OptionValue.h"
 
 #include <dravik/VariantDataValueConverter.h>
@@ -7,51 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/wait.h>
 
+namespace quenza::cli::test {
 namespace {
-
-using quenza::cli::EXIT_FAILED;
-using quenza::cli::EXIT_OK;
-using quenza::cli::EXIT_USAGE;
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result run(const std::vector<std::string>& args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = quenza::cli::run(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-/// Runs the built program; standard output and standard error are kept apart.
-Result runProgram(const std::string& args)
-{
-    const std::string errFile = ::testing::TempDir() + "/quenza-stderr.txt";
-    const std::string command = std::string(QUENZA_EXECUTABLE) + " " + args + " 2>" + errFile;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    std::array<char, 4096> chunk{};
-    size_t n = 0;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
-        out.append(chunk.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    std::ifstream errIn(errFile);
-    std::stringstream err;
-    err << errIn.rdbuf();
-    return {WEXITSTATUS(status), out, err.str()};
-}
 
 TEST(Cli, UsageMistakesExitWithTwoAndSayWhatIsWrong)
 {
@@ -75,6 +36,19 @@ TEST(Cli, UsageMistakesExitWithTwoAndSayWhatIsWrong)
         {{"convert", "a", "b", "-o", "=3"}, "option '=3' is not KEY=VALUE"},
         {{"convert", "a", "b", "--to", "RAW", "--to", "KM"}, "option --to is given twice"},
         {{"formats", "--log-level", "loud"}, "unknown log level 'loud'"},
+        {{"info", "x.km", "--depth", "deep"}, "option --depth needs a whole number, not 'deep'"},
+        {{"info", "x.km", "--depth", "2", "--json"}, "--depth applies to the plain description"},
+        {{"convert", "a", "b", "--quiet=yes"}, "option --quiet takes no value"},
+        {{"preview", "a.km"}, "INPUT and OUTPUT.png are needed"},
+        {{"preview", "a.km", "b.jpg"}, "OUTPUT must end in .png, not 'b.jpg'"},
+        {{"preview", "a.km", "b.png", "--slice", "3", "--mip"}, "--slice and --mip exclude each other"},
+        {{"preview", "a.km", "b.png", "--axis", "w"}, "option --axis takes x, y or z, not 'w'"},
+        {{"preview", "a.km", "b.png", "--level", "-1"}, "option --level needs a whole number, not '-1'"},
+        {{"demo", "a", "b"}, "only one DIR is accepted"},
+        {{"demo", "--size", "64,64"}, "option --size needs X,Y,Z"},
+        {{"demo", "--size", "64,8,64"}, "option --size needs at least 16 along each axis"},
+        {{"demo", "--size", "4096,4096,4096"}, "option --size asks for more than 1073741824 voxels"},
+        {{"demo", "--size", "4294967296,4294967296,16"}, "option --size asks for more than 1073741824 voxels"},
     };
     for (const Case& c : cases) {
         const Result r = run(c.args);
@@ -87,11 +61,16 @@ TEST(Cli, UsageMistakesExitWithTwoAndSayWhatIsWrong)
 TEST(Cli, HelpAndVersionGoToStandardOutput)
 {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--help"}, {"formats", "--help"}, {"info", "--help"}, {"convert", "--help"}}) {
+         {std::vector<std::string>{"--help"}, {"formats", "--help"}, {"info", "--help"}, {"convert", "--help"},
+          {"preview", "--help"}, {"demo", "--help"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.status, EXIT_OK);
         EXPECT_NE(r.out.find("Usage: quenza"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("--plugin-path"), std::string::npos);
+    }
+    const Result usage = run({"--help"});
+    for (const char* command : {"formats", "info", "convert", "preview", "demo"}) {
+        EXPECT_TRUE(contains(usage.out, std::string("  ") + command + " ")) << command << "\n" << usage.out;
     }
     const Result v = run({"--version"});
     EXPECT_EQ(v.status, EXIT_OK);
@@ -192,3 +171,4 @@ TEST(OptionValue, NumbersListsAndTexts)
 }
 
 } // namespace
+} // namespace quenza::cli::test
