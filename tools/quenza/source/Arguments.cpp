@@ -6,7 +6,7 @@
 
 namespace quenza::cli {
 
-Arguments::Arguments(const std::vector<std::string>& words, const Spec& spec)
+Arguments::Arguments(const std::vector<std::string>& words, const Syntax& syntax)
 {
     bool optionsEnded = false;
     for (size_t i = 0; i < words.size(); ++i) {
@@ -28,14 +28,14 @@ Arguments::Arguments(const std::vector<std::string>& words, const Spec& spec)
             inlineValue = word.substr(equals + 1);
             hasInlineValue = true;
         }
-        if (spec.flags.count(name) != 0) {
+        if (syntax.flags.count(name) != 0) {
             if (hasInlineValue) {
                 throw UsageError(fmt::format("option {} takes no value", name));
             }
             m_values[name].push_back("");
             continue;
         }
-        if (spec.values.count(name) == 0) {
+        if (syntax.values.count(name) == 0) {
             throw UsageError(fmt::format("unknown option {}", name));
         }
         if (!hasInlineValue) {
@@ -44,7 +44,7 @@ Arguments::Arguments(const std::vector<std::string>& words, const Spec& spec)
             }
             inlineValue = words[++i];
         }
-        if (m_values.count(name) != 0 && spec.repeatable.count(name) == 0) {
+        if (m_values.count(name) != 0 && syntax.repeatable.count(name) == 0) {
             throw UsageError(fmt::format("option {} is given twice", name));
         }
         m_values[name].push_back(inlineValue);

@@ -18,7 +18,7 @@ public:
 /// "--name=value" or a short "-o value"; "--" ends the options.
 class Arguments {
 public:
-    struct Spec {
+    struct Syntax {
         /// Options that stand alone: --json.
         std::set<std::string> flags;
         /// Options that take a value: --format NAME.
@@ -27,7 +27,7 @@ public:
         std::set<std::string> repeatable;
     };
 
-    Arguments(const std::vector<std::string>& words, const Spec& spec);
+    Arguments(const std::vector<std::string>& words, const Syntax& syntax);
 
     bool has(const std::string& option) const { return m_values.count(option) != 0; }
     /// The value of `option`, or `fallback` when it is absent.

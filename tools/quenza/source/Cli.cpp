@@ -57,11 +57,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         fmt::print(err, "quenza: unknown command '{}'\nTry 'quenza --help'.\n", first);
         return EXIT_USAGE;
     }
-    Arguments::Spec spec = command->spec;
-    addGlobalOptions(spec);
-    spec.flags.insert("--help");
+    Arguments::Syntax syntax = command->syntax;
+    addGlobalOptions(syntax);
+    syntax.flags.insert("--help");
     try {
-        const Arguments parsed(std::vector<std::string>(args.begin() + 1, args.end()), spec);
+        const Arguments parsed(std::vector<std::string>(args.begin() + 1, args.end()), syntax);
         if (parsed.has("--help")) {
             fmt::print(out, "{}\n{}", command->help, globalOptionsHelp());
             return EXIT_OK;

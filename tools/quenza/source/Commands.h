@@ -23,7 +23,7 @@ struct Command {
     const char* summary;
     /// Usage and options, printed by --help.
     const char* help;
-    Arguments::Spec spec;
+    Arguments::Syntax syntax;
     int (*run)(const Arguments& args, const Console& console);
 };
 
@@ -37,7 +37,7 @@ const Command& demoCommand();
 std::unique_ptr<host::PluginRegistry> makeRegistry(const Arguments& args);
 
 /// Options every command accepts.
-void addGlobalOptions(Arguments::Spec& spec);
+void addGlobalOptions(Arguments::Syntax& syntax);
 /// The help text of the global options.
 const char* globalOptionsHelp();
 

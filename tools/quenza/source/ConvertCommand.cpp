@@ -186,7 +186,7 @@ const Command& convertCommand()
         "  --level N          write resolution level N of a multi-resolution input (default: the first)\n"
         "  --region O:S       write only the region of origin O and size S, e.g. 0,0,0:64,64,8\n"
         "  --quiet            no progress bar (it is drawn only when standard error is a terminal)\n",
-        Arguments::Spec{{"--quiet"}, {"--from", "--to", "-o", "--frame", "--level", "--region"}, {"-o"}}, &runConvert};
+        Arguments::Syntax{{"--quiet"}, {"--from", "--to", "-o", "--frame", "--level", "--region"}, {"-o"}}, &runConvert};
     return command;
 }
 

@@ -454,7 +454,7 @@ const Command& demoCommand()
         "  DIR            the folder to write in (default: a new folder quenza-demo-N here)\n"
         "  --size X,Y,Z   the volume's size (default 256,256,128)\n"
         "  --quiet        no progress bar (it is drawn only when standard error is a terminal)\n",
-        Arguments::Spec{{"--quiet"}, {"--size"}, {}}, &runDemo};
+        Arguments::Syntax{{"--quiet"}, {"--size"}, {}}, &runDemo};
     return command;
 }
 

@@ -122,7 +122,7 @@ const Command& formatsCommand()
         "version, file extensions, library file.\n\n"
         "  --json   print the list as JSON: searchPaths, plugins (library, path, name, version, api,\n"
         "           formats, extensions, read, write) and failures (library, error)\n",
-        Arguments::Spec{{"--json"}, {}, {}}, &runFormats};
+        Arguments::Syntax{{"--json"}, {}, {}}, &runFormats};
     return command;
 }
 

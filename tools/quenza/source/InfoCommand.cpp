@@ -199,7 +199,7 @@ const Command& infoCommand()
         "  --checksum      add the SHA-256 of every image's elements (tables: their rows and the\n"
         "                  SHA-256 of their text)\n"
         "  --depth N       show the metadata tree N levels below its root (0: the root alone)\n",
-        Arguments::Spec{{"--json", "--checksum"}, {"--format", "--depth"}, {}}, &runInfo};
+        Arguments::Syntax{{"--json", "--checksum"}, {"--format", "--depth"}, {}}, &runInfo};
     return command;
 }
 

@@ -120,7 +120,7 @@ const Command& previewCommand()
         "  --axis x|y|z      the axis the slice is taken across (default z: an x-y picture; y gives\n"
         "                    x-z, x gives y-z)\n"
         "  --auto-contrast   grey levels from the 0.5th to the 99.5th percentile of the picture\n",
-        Arguments::Spec{{"--mip", "--auto-contrast"}, {"--format", "--frame", "--level", "--slice", "--axis"}, {}},
+        Arguments::Syntax{{"--mip", "--auto-contrast"}, {"--format", "--frame", "--level", "--slice", "--axis"}, {}},
         &runPreview};
     return command;
 }

@@ -25,10 +25,10 @@ bool progressWanted(const Arguments& args, const Console& console)
     return console.errIsTerminal && !args.has("--quiet");
 }
 
-void addGlobalOptions(Arguments::Spec& spec)
+void addGlobalOptions(Arguments::Syntax& syntax)
 {
-    spec.values.insert({"--plugin-path", "--log-level"});
-    spec.repeatable.insert("--plugin-path");
+    syntax.values.insert({"--plugin-path", "--log-level"});
+    syntax.repeatable.insert("--plugin-path");
 }
 
 const char* globalOptionsHelp()
