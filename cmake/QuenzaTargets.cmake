@@ -73,7 +73,7 @@ function(quenza_add_format)
         quenza_add_test(NAME quenza_${ARG_NAME}_tests SOURCES ${ARG_TESTS}
             LIBRARIES ${core} ${ARG_TEST_LIBRARIES})
         target_include_directories(quenza_${ARG_NAME}_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/source"
-            "${CMAKE_CURRENT_SOURCE_DIR}/tests")
+            "${CMAKE_CURRENT_SOURCE_DIR}/tests" "${PROJECT_SOURCE_DIR}/formats/common/tests")
         # End-to-end tests load the plug-in through the host: build it first.
         add_dependencies(quenza_${ARG_NAME}_tests ${plugin})
     endif()

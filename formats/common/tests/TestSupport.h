@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
@@ -79,6 +81,35 @@ class FreshProcessTest : public ::testing::Test {
 protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
+
+/// Expects the shared library `library` to export exactly `descriptors`, besides the
+/// symbols the linker defines itself, as `nm` lists its dynamic symbols.
+inline void expectOnlyExports(const std::string& nm, const std::string& library,
+                              const std::set<std::string>& descriptors)
+{
+    if (nm.empty()) {
+        GTEST_SKIP() << "no nm program found at configure time";
+    }
+    const std::string command = nm + " -D --defined-only --format=posix '" + library + "'";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> symbols;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::istringstream fields(line);
+        std::string name;
+        fields >> name;
+        symbols.insert(name);
+    }
+    ASSERT_EQ(::pclose(pipe), 0) << command;
+    const std::set<std::string> linkerSymbols = {"_init", "_fini", "_edata", "_end", "__bss_start"};
+    for (const std::string& descriptor : descriptors) {
+        EXPECT_EQ(symbols.count(descriptor), 1u) << descriptor << " is not exported";
+    }
+    for (const std::string& symbol : symbols) {
+        EXPECT_TRUE(descriptors.count(symbol) == 1 || linkerSymbols.count(symbol) == 1) << "exported: " << symbol;
+    }
+}
 
 /// Runs `action` and expects a dravik::Error with exactly `message`.
 inline void expectError(const std::function<void()>& action, const std::string& message)

@@ -142,28 +142,7 @@ TEST(RawWriterPluginTest, TheLibraryExportsTheWriterDescriptor)
 
 TEST(RawWriterPluginTest, TheLibraryExportsNothingElse)
 {
-    if (std::string(QUENZA_NM).empty()) {
-        GTEST_SKIP() << "no nm program found at configure time";
-    }
-    const std::string command =
-        std::string(QUENZA_NM) + " -D --defined-only --format=posix '" + QUENZA_RAW_PLUGIN_PATH + "'";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::set<std::string> symbols;
-    char line[4096];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::istringstream fields(line);
-        std::string name;
-        fields >> name;
-        symbols.insert(name);
-    }
-    ASSERT_EQ(::pclose(pipe), 0) << command;
-    // Besides the descriptor, only what the linker itself defines may appear.
-    const std::set<std::string> linkerSymbols = {"_init", "_fini", "_edata", "_end", "__bss_start"};
-    EXPECT_EQ(symbols.count("g_writerPlugin"), 1u);
-    for (const std::string& symbol : symbols) {
-        EXPECT_TRUE(symbol == "g_writerPlugin" || linkerSymbols.count(symbol) == 1) << "exported: " << symbol;
-    }
+    quenza::common::test::expectOnlyExports(QUENZA_NM, QUENZA_RAW_PLUGIN_PATH, {"g_writerPlugin"});
 }
 
 } // namespace
