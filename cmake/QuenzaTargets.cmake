@@ -19,9 +19,11 @@ function(quenza_add_test)
     target_compile_definitions(${ARG_NAME} PRIVATE
         "QUENZA_TESTDATA_DIR=\"${PROJECT_SOURCE_DIR}/testdata\""
         "QUENZA_SHARED_TESTDATA_DIR=\"${PROJECT_SOURCE_DIR}/../shared/testdata\"")
+    # Labelled with the executable's name, so that ctest -L picks one program's tests.
     gtest_discover_tests(${ARG_NAME}
         WORKING_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
-        DISCOVERY_TIMEOUT 60)
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS ${ARG_NAME})
 endfunction()
 
 # Where plug-in libraries are built, and installed below the prefix: the host looks
@@ -62,8 +64,12 @@ function(quenza_add_format)
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON)
     # Symbols of the static libraries linked in stay hidden too.
-    target_link_options(${plugin} PRIVATE "LINKER:--exclude-libs,ALL" "LINKER:--no-undefined"
+    target_link_options(${plugin} PRIVATE "LINKER:--exclude-libs,ALL"
         "LINKER:--version-script=${QUENZA_PLUGIN_VERSION_SCRIPT}")
+    # clang links its sanitizer runtimes into executables only: a plug-in finds them there.
+    if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND (QUENZA_SANITIZE OR QUENZA_BUILD_FUZZERS)))
+        target_link_options(${plugin} PRIVATE "LINKER:--no-undefined")
+    endif()
     set_property(TARGET ${plugin} APPEND PROPERTY LINK_DEPENDS "${QUENZA_PLUGIN_VERSION_SCRIPT}")
     quenza_set_warnings(${plugin})
     install(TARGETS ${plugin} LIBRARY DESTINATION "${QUENZA_PLUGIN_SUBDIR}")

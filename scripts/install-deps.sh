@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when they are missing.
 # As root it installs them with apt-get; otherwise it prints the command to run.
+#   scripts/install-deps.sh [fuzz] [bench]
+# "fuzz" adds clang and its fuzzer runtime (fuzz/), "bench" the peers that bench/run
+# measures against (pandas on Debian's python3, pigz).
 set -euo pipefail
 
 PACKAGES=(
@@ -22,7 +25,15 @@ PACKAGES=(
     libgtest-dev
     libgmock-dev
     libbenchmark-dev
+    libdeflate-dev
 )
+for group in "$@"; do
+    case "$group" in
+        fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
+        bench) PACKAGES+=(python3 python3-pandas pigz) ;;
+        *) echo "install-deps.sh: unknown group '$group' (fuzz, bench)" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

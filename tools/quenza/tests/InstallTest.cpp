@@ -90,12 +90,13 @@ TEST(Install, TheInstalledTreeWorksFromAnotherFolder)
     const fs::path build = project / "build";
     const Result configure = runShell(std::string("'") + QUENZA_CMAKE_COMMAND + "' -S " + quoted(project) + " -B "
                                       + quoted(build) + " -G '" + QUENZA_CMAKE_GENERATOR + "' -DCMAKE_CXX_COMPILER='"
-                                      + QUENZA_CXX_COMPILER + "' -DCMAKE_PREFIX_PATH=" + quoted(prefix));
+                                      + QUENZA_CXX_COMPILER + "' -DCMAKE_CXX_FLAGS='" + QUENZA_CONSUMER_FLAGS
+                                      + "' -DCMAKE_PREFIX_PATH=" + quoted(prefix));
     ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
     const Result compile = runShell(std::string("'") + QUENZA_CMAKE_COMMAND + "' --build " + quoted(build));
     ASSERT_EQ(compile.status, 0) << compile.out << compile.err;
     const Result consumer = runShell(quoted(build / "consumer"));
-    EXPECT_EQ(consumer.status, 0);
+    EXPECT_EQ(consumer.status, 0) << consumer.err;
     EXPECT_EQ(consumer.out, "UINT16 24\n");
 }
 
