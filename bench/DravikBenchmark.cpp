@@ -2,7 +2,7 @@
 // work in the same run: RegionCopier against memcpy, and a full read of a file-backed
 // image view against read(2) of the same file.
 
-#include "PairedReporter.h"
+#include "RowRunner.h"
 
 #include <dravik/dravik.h>
 
@@ -258,23 +258,26 @@ int main(int argc, char** argv)
         return 1;
     }
     // Write the file and read it once, so that both sides read from a warm cache.
-    std::vector<uint8_t> warm(volumeBytes().size());
-    if (FILE* f = std::fopen(volumeFile().c_str(), "rb")) {
-        benchmark::DoNotOptimize(std::fread(warm.data(), 1, warm.size(), f));
-        std::fclose(f);
+    {
+        std::vector<uint8_t> warm(volumeBytes().size());
+        if (FILE* f = std::fopen(volumeFile().c_str(), "rb")) {
+            benchmark::DoNotOptimize(std::fread(warm.data(), 1, warm.size(), f));
+            std::fclose(f);
+        }
     }
-    PairedReporter reporter({
-        {"BM_RegionCopier_InnerBox/real_time", "BM_Memcpy_InnerBoxBytes/real_time"},
-        {"BM_RegionCopier_InnerBox/real_time", "BM_MemcpyRows_InnerBox/real_time"},
-        {"BM_RegionCopier_Whole/real_time", "BM_Memcpy_WholeBytes/real_time"},
-        {"BM_RegionCopier_PaddedColour/real_time", "BM_Memcpy_PaddedColourBytes/real_time"},
-        {"BM_FileImageView_FullRead/real_time", "BM_PosixRead_WholeFile/real_time"},
-        {"BM_FileStreamImageView_FullRead/real_time", "BM_PosixRead_WholeFile/real_time"},
-        {"BM_FileImageView_SliceBySlice/real_time", "BM_PosixRead_WholeFile/real_time"},
-    });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const int status = quenza::bench::RowRunner({
+        {"Region copy, inner box", "BM_RegionCopier_InnerBox", "BM_MemcpyRows_InnerBox", "report"},
+        {"Region copy, inner box (against one memcpy of as many bytes)", "BM_RegionCopier_InnerBox",
+         "BM_Memcpy_InnerBoxBytes", "report"},
+        {"Region copy, whole image", "BM_RegionCopier_Whole", "BM_Memcpy_WholeBytes", "report"},
+        {"Region copy, padded colour", "BM_RegionCopier_PaddedColour", "BM_Memcpy_PaddedColourBytes", "report"},
+        {"File-backed image, full read", "BM_FileImageView_FullRead", "BM_PosixRead_WholeFile", "report"},
+        {"File-backed stream image, full read", "BM_FileStreamImageView_FullRead", "BM_PosixRead_WholeFile",
+         "report"},
+        {"File-backed image, slice-by-slice read", "BM_FileImageView_SliceBySlice", "BM_PosixRead_WholeFile",
+         "report"},
+    }).run();
     std::remove(volumeFile().c_str());
     benchmark::Shutdown();
-    return 0;
+    return status;
 }

@@ -1,7 +1,7 @@
 // Opening DM files and reading all their frames, against reading the same file's bytes
 // once, in the same run: the largest real file, and a generated file of one large image.
 
-#include "PairedReporter.h"
+#include "RowRunner.h"
 
 #include <GatanExtractor.h>
 
@@ -230,13 +230,13 @@ int main(int argc, char** argv)
         }
     }
     std::printf("largest real file: %s\n", largestRealFile().c_str());
-    PairedReporter reporter({
-        {"BM_Gatan_LargestRealFile/real_time", "BM_PosixRead_LargestRealFile/real_time"},
-        {"BM_Gatan_GeneratedImage/real_time", "BM_PosixRead_GeneratedImage/real_time"},
-    });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const int status = quenza::bench::RowRunner({
+        {"DM, open and read every frame of a large file", "BM_Gatan_GeneratedImage", "BM_PosixRead_GeneratedImage",
+         "≥ 0.8"},
+        {"DM, open and read every frame of the largest real file", "BM_Gatan_LargestRealFile",
+         "BM_PosixRead_LargestRealFile", "report"},
+    }).run();
     std::remove(generatedFile().c_str());
     benchmark::Shutdown();
-    return 0;
+    return status;
 }

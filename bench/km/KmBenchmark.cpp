@@ -1,9 +1,10 @@
 // The KorvelMesh reader and writer against the plain operation doing the same work, in
 // the same run: a raw read against read(2) of the file, an HxZip read against zlib's
 // one-call uncompress of the same section bytes, HxByteRLE reading and writing against
-// read(2) and write(2) of the volume's bytes, and an HxZip write against one-call compress2.
+// memcpy of the volume's bytes (and read(2), write(2)), and an HxZip write against
+// one-call compress2 at the same level.
 
-#include "PairedReporter.h"
+#include "RowRunner.h"
 
 #include <KmExtractor.h>
 #include <KmWriter.h>
@@ -17,7 +18,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -126,15 +129,18 @@ std::vector<uint8_t> fileBytes(const std::string& path, uint64_t offset = 0, uin
 {
     std::vector<uint8_t> bytes;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    uint8_t chunk[1 << 16];
+    std::vector<uint8_t> chunk(1 << 20);
     uint64_t position = 0;
     ssize_t n = 0;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
-        for (ssize_t i = 0; i < n; ++i, ++position) {
-            if (position >= offset && position - offset < size) {
-                bytes.push_back(chunk[i]);
-            }
+    while ((n = ::read(fd, chunk.data(), chunk.size())) > 0) {
+        const uint64_t end = position + static_cast<uint64_t>(n);
+        const uint64_t from = std::max(position, offset);
+        const uint64_t to = size == UINT64_MAX ? end : std::min(end, offset + size);
+        if (from < to) {
+            bytes.insert(bytes.end(), chunk.begin() + static_cast<ptrdiff_t>(from - position),
+                         chunk.begin() + static_cast<ptrdiff_t>(to - position));
         }
+        position = end;
     }
     ::close(fd);
     return bytes;
@@ -229,6 +235,17 @@ void BM_PosixRead_LabelVolumeBytes(benchmark::State& state)
     setBytes(state, dst.size());
 }
 
+void BM_Memcpy_LabelVolumeBytes(benchmark::State& state)
+{
+    const auto& image = labelVolume();
+    std::vector<uint8_t> dst(image->byteCount());
+    for (auto _ : state) {
+        std::memcpy(dst.data(), image->bufferReadOnly(), dst.size());
+        benchmark::DoNotOptimize(dst.data());
+    }
+    setBytes(state, dst.size());
+}
+
 void writeBench(benchmark::State& state, const std::shared_ptr<ImageView>& image, const char* compressor)
 {
     const std::string path = tempPath(std::string("written_") + compressor + ".km");
@@ -290,6 +307,7 @@ BENCHMARK(BM_KmZip_FullRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZlibUncompress_SectionBytes)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KmRle_FullRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PosixRead_LabelVolumeBytes)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy_LabelVolumeBytes)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KmRle_Write)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PosixWrite_LabelVolumeBytes)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KmZip_Write)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -305,18 +323,18 @@ int main(int argc, char** argv)
     for (const std::string* path : {&rawFile(), &zipFile(), &rleFile()}) {
         benchmark::DoNotOptimize(fileBytes(*path, 0, 0).size());
     }
-    PairedReporter reporter({
-        {"BM_KmRaw_FullRead/real_time", "BM_PosixRead_RawFileBytes/real_time"},
-        {"BM_KmZip_FullRead/real_time", "BM_ZlibUncompress_SectionBytes/real_time"},
-        {"BM_KmRle_FullRead/real_time", "BM_PosixRead_LabelVolumeBytes/real_time"},
-        {"BM_KmRle_Write/real_time", "BM_PosixWrite_LabelVolumeBytes/real_time"},
-        {"BM_KmZip_Write/real_time", "BM_Compress2_GreyVolumeBytes/real_time"},
-    });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const int status = quenza::bench::RowRunner({
+        {"KorvelMesh raw, full-volume read", "BM_KmRaw_FullRead", "BM_PosixRead_RawFileBytes", "≥ 0.8"},
+        {"KorvelMesh HxZip, full-volume read", "BM_KmZip_FullRead", "BM_ZlibUncompress_SectionBytes", "≥ 1.2"},
+        {"KorvelMesh HxByteRLE, full-volume read", "BM_KmRle_FullRead", "BM_Memcpy_LabelVolumeBytes", "report"},
+        {"KorvelMesh HxByteRLE, write", "BM_KmRle_Write", "BM_Memcpy_LabelVolumeBytes", "report"},
+        {"KorvelMesh HxByteRLE, write (against write(2))", "BM_KmRle_Write", "BM_PosixWrite_LabelVolumeBytes",
+         "report"},
+        {"KorvelMesh HxZip write, level 1", "BM_KmZip_Write", "BM_Compress2_GreyVolumeBytes", "≥ 0.9"},
+    }).run();
     for (const char* name : {"raw.km", "zip.km", "rle.km", "labels.raw"}) {
         std::remove(tempPath(name).c_str());
     }
     benchmark::Shutdown();
-    return 0;
+    return status;
 }

@@ -1,7 +1,7 @@
 // Reading a large version 6 Tarnis file through its image view against a plain read of
 // its pixel bytes, in the same run and from the same warm cache.
 
-#include "PairedReporter.h"
+#include "RowRunner.h"
 
 #include <TarnisExtractor.h>
 #include <TarnisWriter.h>
@@ -148,19 +148,19 @@ int main(int argc, char** argv)
         return 1;
     }
     // Write the file and read it once, so that both sides read from a warm cache.
-    std::vector<uint8_t> warm(pixelBytes());
-    if (FILE* f = std::fopen(volumeFile().c_str(), "rb")) {
-        benchmark::DoNotOptimize(std::fread(warm.data(), 1, warm.size(), f));
-        std::fclose(f);
+    {
+        std::vector<uint8_t> warm(pixelBytes());
+        if (FILE* f = std::fopen(volumeFile().c_str(), "rb")) {
+            benchmark::DoNotOptimize(std::fread(warm.data(), 1, warm.size(), f));
+            std::fclose(f);
+        }
     }
-    PairedReporter reporter({
-        {"BM_Tarnis_FullRead/real_time", "BM_PosixRead_PixelBytes/real_time"},
-        {"BM_Tarnis_SliceBySlice/real_time", "BM_PosixRead_PixelBytes/real_time"},
-        {"BM_Tarnis_RowByRow/real_time", "BM_PosixRead_PixelBytes/real_time"},
-    });
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const int status = quenza::bench::RowRunner({
+        {"Tarnis, full-image read", "BM_Tarnis_FullRead", "BM_PosixRead_PixelBytes", "≥ 0.8"},
+        {"Tarnis, slice-by-slice read", "BM_Tarnis_SliceBySlice", "BM_PosixRead_PixelBytes", "report"},
+        {"Tarnis, row-by-row read", "BM_Tarnis_RowByRow", "BM_PosixRead_PixelBytes", "report"},
+    }).run();
     std::remove(volumeFile().c_str());
     benchmark::Shutdown();
-    return 0;
+    return status;
 }
