@@ -1,3 +1,5 @@
+include(GNUInstallDirs)
+
 # Warning flags every target of the project builds with.
 function(quenza_set_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
@@ -62,7 +64,9 @@ function(quenza_add_format)
         PREFIX "lib"
         LIBRARY_OUTPUT_DIRECTORY "${QUENZA_PLUGIN_OUTPUT_DIR}"
         CXX_VISIBILITY_PRESET hidden
-        VISIBILITY_INLINES_HIDDEN ON)
+        VISIBILITY_INLINES_HIDDEN ON
+        # Installed in <prefix>/lib/quenza: any program that loads it finds libdravik.
+        INSTALL_RPATH "$ORIGIN/../../${CMAKE_INSTALL_LIBDIR}")
     # Symbols of the static libraries linked in stay hidden too.
     target_link_options(${plugin} PRIVATE "LINKER:--exclude-libs,ALL"
         "LINKER:--version-script=${QUENZA_PLUGIN_VERSION_SCRIPT}")

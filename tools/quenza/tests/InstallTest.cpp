@@ -42,6 +42,11 @@ TEST(Install, TheInstalledTreeWorksFromAnotherFolder)
         plugins += entry.path().filename().string().rfind("libquenza-", 0) == 0 ? 1 : 0;
     }
     EXPECT_EQ(plugins, 6u);
+    // A plug-in finds the installed libdravik by itself, whoever loads it.
+    const Result linked = runShell("ldd " + quoted(prefix / "lib/quenza/libquenza-korvelMesh.so"));
+    EXPECT_TRUE(contains(linked.out, "libdravik.so.1 => " + (prefix / "lib/quenza/../../").string()
+                                         + QUENZA_INSTALL_LIBDIR + "/libdravik.so.1"))
+        << linked.out;
 
     // Somewhere else, with nothing pointing at the build tree.
     const fs::path elsewhere = work.path() / "elsewhere";
