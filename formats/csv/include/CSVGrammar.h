@@ -3,6 +3,7 @@
 #include <boost/spirit/include/qi.hpp>
 #include <boost/variant.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,41 @@ struct push_back_container<std::string, char, void> {
 } // namespace boost::spirit::traits
 
 namespace quenza::csv {
+
+/// Spirit's strict real policies, except that a fraction of more than SCALED_DIGITS
+/// digits (only leading zeros can make one: the value's digits overflow sooner) is
+/// scaled by SCALED_DIGITS and the difference taken from the exponent. Spirit cannot
+/// scale by more than 614 places: without an exponent it then asserts, or goes on with
+/// a value near 1e-307 where the value is 0. The matches stay Spirit's.
+struct CSVRealPolicies : boost::spirit::qi::strict_real_policies<double> {
+    static constexpr int SCALED_DIGITS = 600;
+
+    template <typename Iterator, typename Attribute>
+    bool parse_frac_n(Iterator& first, const Iterator& last, Attribute& value, int& fractionDigits) const
+    {
+        if (!strict_real_policies::parse_frac_n(first, last, value, fractionDigits)) {
+            return false;
+        }
+        m_unscaled = fractionDigits > SCALED_DIGITS ? fractionDigits - SCALED_DIGITS : 0;
+        fractionDigits -= m_unscaled;
+        return true;
+    }
+
+    template <typename Iterator>
+    bool parse_exp_n(Iterator& first, const Iterator& last, int& exponent) const
+    {
+        if (!strict_real_policies::parse_exp_n(first, last, exponent)) {
+            return false;
+        }
+        // Far below what any scale takes, and far from the int range's end.
+        constexpr int64_t LOWEST = -1000000000;
+        exponent = static_cast<int>(std::max<int64_t>(int64_t{exponent} - m_unscaled, LOWEST));
+        return true;
+    }
+
+    // Spirit makes one policies object per number parsed.
+    mutable int m_unscaled = 0;
+};
 
 /// One field: text, 32-bit integer or real number, in this order of alternatives.
 using Token = boost::variant<std::string, int32_t, double>;
@@ -57,7 +93,7 @@ public:
     Rule<std::string()> m_quoted_string;
     Rule<std::string()> m_unquoted_string;
     Rule<std::string()> m_normalString;
-    boost::spirit::qi::real_parser<double, boost::spirit::qi::strict_real_policies<double>> m_strict_double;
+    boost::spirit::qi::real_parser<double, CSVRealPolicies> m_strict_double;
     boost::spirit::qi::symbols<char, char> m_unesc_char;
     boost::spirit::qi::symbols<char> m_separ;
 

@@ -30,6 +30,9 @@ public:
     /// dravik::Error when the table outgrows the memory limit of `table`.
     static size_t parseTable(CSVIterator first, CSVIterator last, const std::string& separator, size_t widthToBeat,
                              CSVTokenTable& table);
+    /// parseTable through the grammar's own line items, whatever the separator.
+    static size_t grammarTable(CSVIterator first, CSVIterator last, const std::string& separator,
+                               size_t widthToBeat, CSVTokenTable& table);
 
     /// Chooses among SEPARATORS_LIST the separator whose parse gives the widest coherent
     /// table, the earlier one on a tie, and fills `table` with its lines. Returns its

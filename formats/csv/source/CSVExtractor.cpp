@@ -48,17 +48,17 @@ std::string textOf(const Token& token)
 }
 
 // Rows go to the frame in pieces, so that no copy of a whole column is held besides it.
+// The same values are refilled piece after piece: texts keep their storage.
 constexpr uint64_t ROWS_PER_WRITE = 65536;
 
-template <typename T, typename Cell>
-void writeColumn(dravik::DataFrameView& frame, size_t column, uint64_t height, const Cell& cell)
+template <typename T, typename Fill>
+void writeColumn(dravik::DataFrameView& frame, size_t column, uint64_t height, const Fill& fill)
 {
-    std::vector<T> values;
+    std::vector<T> values(static_cast<size_t>(std::min(ROWS_PER_WRITE, height)));
     for (uint64_t start = 0; start < height; start += ROWS_PER_WRITE) {
         const uint64_t count = std::min(ROWS_PER_WRITE, height - start);
-        values.clear();
-        for (uint64_t row = start; row < start + count; ++row) {
-            values.push_back(cell(row));
+        for (uint64_t i = 0; i < count; ++i) {
+            fill(start + i, values[i]);
         }
         frame.write(column, start, count, values.data());
     }
@@ -160,34 +160,40 @@ void CSVExtractor::buildFrame(CSVTokenTable& table)
         QUENZA_LOG_INFO("COLUMN: {}", column);
         const dravik::DataTypeId type = m_columnTypes[column].id();
         if (type == dravik::DataTypeId::DOUBLE) {
-            writeColumn<double>(*m_memoryFrame, column, height, [&](uint64_t row) {
+            writeColumn<double>(*m_memoryFrame, column, height, [&](uint64_t row, double& value) {
                 if (row < lead) {
-                    return realOf(first[column]);
+                    value = realOf(first[column]);
+                } else {
+                    value = table.kind(row - lead, column) == CSVTokenTable::EMPTY
+                        ? std::numeric_limits<double>::quiet_NaN()
+                        : table.number(row - lead, column);
                 }
-                return table.kind(row - lead, column) == CSVTokenTable::EMPTY
-                    ? std::numeric_limits<double>::quiet_NaN()
-                    : table.number(row - lead, column);
             });
         } else if (type == dravik::DataTypeId::INT64) {
             // Such a column holds integer tokens only.
-            writeColumn<int64_t>(*m_memoryFrame, column, height, [&](uint64_t row) {
-                return row < lead ? int64_t{boost::get<int32_t>(first[column])}
-                                  : static_cast<int64_t>(table.number(row - lead, column));
+            writeColumn<int64_t>(*m_memoryFrame, column, height, [&](uint64_t row, int64_t& value) {
+                value = row < lead ? int64_t{boost::get<int32_t>(first[column])}
+                                   : static_cast<int64_t>(table.number(row - lead, column));
             });
         } else {
-            writeColumn<std::string>(*m_memoryFrame, column, height, [&](uint64_t row) {
+            writeColumn<std::string>(*m_memoryFrame, column, height, [&](uint64_t row, std::string& value) {
                 if (row < lead) {
-                    return textOf(first[column]);
+                    value = textOf(first[column]);
+                    return;
                 }
+                value.clear();
                 switch (table.kind(row - lead, column)) {
                 case CSVTokenTable::TEXT:
-                    return table.text(row - lead, column);
+                    value.assign(table.textView(row - lead, column));
+                    break;
                 case CSVTokenTable::INTEGER:
-                    return std::to_string(static_cast<int32_t>(table.number(row - lead, column)));
+                    CSVNumberText::appendInteger(value, static_cast<int64_t>(table.number(row - lead, column)));
+                    break;
                 case CSVTokenTable::REAL:
-                    return CSVNumberText::realText(table.number(row - lead, column));
+                    CSVNumberText::appendReal(value, table.number(row - lead, column));
+                    break;
                 default:
-                    return std::string();
+                    break;
                 }
             });
         }

@@ -1,5 +1,7 @@
 #include <CSVLineAnalysis.h>
 
+#include <CSVLineScanner.h>
+
 #include <common/PluginLogger.h>
 
 #include <algorithm>
@@ -57,8 +59,85 @@ bool CSVLineAnalysis::extract(CSVIterator first, CSVIterator last, const std::st
     return matched && position == last;
 }
 
+namespace {
+
+constexpr uint64_t ROWS_BEFORE_RESERVE = 4096;
+
+size_t endOfTable(CSVIterator position, CSVIterator last, size_t width)
+{
+    while (position != last && (*position == ' ' || *position == '\t')) {
+        ++position;
+    }
+    return position == last ? width : 0;
+}
+
+size_t scanTable(CSVIterator first, CSVIterator last, const std::string& separator, size_t widthToBeat,
+                 CSVTokenTable& table)
+{
+    CSVLineScanner scanner(first, last, separator);
+    std::vector<CSVTokenTable::Cell> cells;
+    CSVLineScanner::Item item = CSVLineScanner::LINE_1;
+    bool matched = false;
+    CSVIterator position = first;
+    for (const auto candidate :
+         {CSVLineScanner::LINE_1, CSVLineScanner::LINE_X_WITH_FINAL_SEP, CSVLineScanner::LINE_X}) {
+        if (scanner.parse(candidate, position, cells)) {
+            item = candidate;
+            matched = true;
+            break;
+        }
+    }
+    if (!matched || cells.size() <= widthToBeat) {
+        return 0;
+    }
+    const size_t width = cells.size();
+    Line line;
+    for (const CSVTokenTable::Cell& cell : cells) {
+        switch (cell.kind) {
+        case CSVTokenTable::INTEGER:
+            line.emplace_back(static_cast<int32_t>(cell.number));
+            break;
+        case CSVTokenTable::REAL:
+            line.emplace_back(cell.number);
+            break;
+        default:
+            line.emplace_back(std::string(cell.text));
+            break;
+        }
+    }
+    const auto contentBytes = static_cast<uint64_t>(last - first);
+    table.setFirstLine(std::move(line));
+    table.checkMemory(contentBytes);
+    bool reserved = false;
+    while (scanner.parse(item, position, cells)) {
+        if (!table.addLine(cells)) {
+            return 0;
+        }
+        table.checkMemory(contentBytes);
+        if (!reserved && table.followingRows() == ROWS_BEFORE_RESERVE) {
+            // The lines so far tell roughly how many there are.
+            reserved = true;
+            const auto parsed = static_cast<double>(position - first);
+            table.reserveRows(static_cast<uint64_t>(static_cast<double>(ROWS_BEFORE_RESERVE)
+                                                    * (static_cast<double>(contentBytes) / parsed) * 1.1));
+        }
+    }
+    return endOfTable(position, last, width);
+}
+
+} // namespace
+
 size_t CSVLineAnalysis::parseTable(CSVIterator first, CSVIterator last, const std::string& separator,
                                    size_t widthToBeat, CSVTokenTable& table)
+{
+    if (CSVLineScanner::handles(separator)) {
+        return scanTable(first, last, separator, widthToBeat, table);
+    }
+    return grammarTable(first, last, separator, widthToBeat, table);
+}
+
+size_t CSVLineAnalysis::grammarTable(CSVIterator first, CSVIterator last, const std::string& separator,
+                                     size_t widthToBeat, CSVTokenTable& table)
 {
     // m_csvFile line by line: the first item that matches at the start chooses the
     // alternative, whose item then repeats until it fails; what is left must be blanks.
@@ -100,10 +179,7 @@ size_t CSVLineAnalysis::parseTable(CSVIterator first, CSVIterator last, const st
         }
         table.checkMemory(contentBytes);
     }
-    while (position != last && (*position == ' ' || *position == '\t')) {
-        ++position;
-    }
-    return position == last ? width : 0;
+    return endOfTable(position, last, width);
 }
 
 size_t CSVLineAnalysis::chooseSeparator(CSVIterator first, CSVIterator last, CSVTokenTable& table)

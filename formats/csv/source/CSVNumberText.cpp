@@ -1,6 +1,6 @@
 #include <CSVNumberText.h>
 
-#include <boost/spirit/include/qi.hpp>
+#include <CSVGrammar.h>
 
 #include <charconv>
 #include <cmath>
@@ -52,7 +52,7 @@ double CSVNumberText::parseMatchedReal(const char* first, const char* last)
     // Forms the correctly rounded conversion does not take (nan(...) with unusual
     // characters, magnitudes beyond the double range) keep the matching parser's value.
     namespace qi = boost::spirit::qi;
-    const qi::real_parser<double, qi::strict_real_policies<double>> real;
+    const qi::real_parser<double, CSVRealPolicies> real;
     value = 0;
     qi::parse(first, last, real, value);
     return value;

@@ -77,44 +77,97 @@ void CSVTokenTable::setFirstLine(Line line)
     m_columns.resize(m_width);
 }
 
-bool CSVTokenTable::addLine(Line& line)
+void CSVTokenTable::add(Column& column, Kind kind, double number, std::string_view text)
+{
+    if (kind == TEXT) {
+        number = static_cast<double>(column.texts.size());
+        char length[10];
+        size_t bytes = 0;
+        for (uint64_t rest = text.size(); bytes == 0 || rest != 0; rest >>= 7) {
+            length[bytes++] = static_cast<char>((rest & 0x7f) | (rest > 0x7f ? 0x80 : 0));
+        }
+        column.texts.append(length, bytes);
+        column.texts.append(text.data(), text.size());
+        m_heldBytes += text.size() + bytes;
+    }
+    column.kinds.push_back(kind);
+    column.numbers.push_back(number);
+    column.kindsSeen = static_cast<uint8_t>(column.kindsSeen | (1u << kind));
+}
+
+bool CSVTokenTable::addLine(const Line& line)
 {
     if (line.size() != m_width) {
         return false;
     }
     for (size_t c = 0; c < m_width; ++c) {
-        Token& token = line[c];
-        Column& column = m_columns[c];
-        Kind kind = EMPTY;
-        double number = 0;
+        const Token& token = line[c];
         switch (token.which()) {
         case TOKEN_STRING: {
             const auto& text = boost::get<std::string>(token);
-            if (!text.empty()) {
-                kind = TEXT;
-                number = static_cast<double>(column.textEnds.size());
-                column.texts += text;
-                column.textEnds.push_back(column.texts.size());
-                m_heldBytes += text.size() + sizeof(uint64_t);
-            }
+            add(m_columns[c], text.empty() ? EMPTY : TEXT, 0, text);
             break;
         }
         case TOKEN_INT:
-            kind = INTEGER;
-            number = boost::get<int32_t>(token);
+            add(m_columns[c], INTEGER, boost::get<int32_t>(token), {});
             break;
         default:
-            kind = REAL;
-            number = boost::get<double>(token);
+            add(m_columns[c], REAL, boost::get<double>(token), {});
             break;
         }
-        column.kinds.push_back(kind);
-        column.numbers.push_back(number);
-        column.kindsSeen = static_cast<uint8_t>(column.kindsSeen | (1u << kind));
     }
     m_heldBytes += static_cast<uint64_t>(m_width) * (sizeof(uint8_t) + sizeof(double));
     ++m_rows;
     return true;
+}
+
+bool CSVTokenTable::addLine(const std::vector<Cell>& cells)
+{
+    if (cells.size() != m_width) {
+        return false;
+    }
+    for (size_t c = 0; c < m_width; ++c) {
+        add(m_columns[c], cells[c].kind, cells[c].number, cells[c].text);
+    }
+    m_heldBytes += static_cast<uint64_t>(m_width) * (sizeof(uint8_t) + sizeof(double));
+    ++m_rows;
+    return true;
+}
+
+void CSVTokenTable::reserveRows(uint64_t rows)
+{
+    if (m_rows == 0 || rows <= m_rows) {
+        return;
+    }
+    const long double growth = static_cast<long double>(rows) / static_cast<long double>(m_rows);
+    long double textBytes = 0;
+    for (const Column& column : m_columns) {
+        textBytes += static_cast<long double>(column.texts.size()) * growth;
+    }
+    const long double needed = static_cast<long double>(rows) * static_cast<long double>(m_width)
+            * (sizeof(uint8_t) + sizeof(double) + FRAME_BYTES_PER_CELL)
+        + textBytes;
+    if (needed > static_cast<long double>(m_memoryLimit)) {
+        return;
+    }
+    for (Column& column : m_columns) {
+        column.kinds.reserve(static_cast<size_t>(rows));
+        column.numbers.reserve(static_cast<size_t>(rows));
+        column.texts.reserve(static_cast<size_t>(static_cast<long double>(column.texts.size()) * growth));
+    }
+}
+
+void CSVTokenTable::Bytes::reserve(size_t capacity)
+{
+    if (capacity <= m_capacity) {
+        return;
+    }
+    std::unique_ptr<char[]> data(new char[capacity]);
+    if (m_size > 0) {
+        std::memcpy(data.get(), m_data.get(), m_size);
+    }
+    m_data = std::move(data);
+    m_capacity = capacity;
 }
 
 bool CSVTokenTable::assign(FileCSV&& lines)
@@ -155,10 +208,22 @@ LineTypes CSVTokenTable::followingTypes() const
 
 std::string CSVTokenTable::text(uint64_t row, size_t column) const
 {
+    return std::string(textView(row, column));
+}
+
+std::string_view CSVTokenTable::textView(uint64_t row, size_t column) const
+{
     const Column& c = m_columns[column];
-    const auto index = static_cast<size_t>(c.numbers[row]);
-    const uint64_t start = index == 0 ? 0 : c.textEnds[index - 1];
-    return c.texts.substr(start, c.textEnds[index] - start);
+    auto position = static_cast<size_t>(c.numbers[row]);
+    uint64_t length = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(c.texts.data()[position++]);
+        length |= static_cast<uint64_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) {
+            break;
+        }
+    }
+    return std::string_view(c.texts.data() + position, static_cast<size_t>(length));
 }
 
 void CSVTokenTable::releaseColumn(size_t column)

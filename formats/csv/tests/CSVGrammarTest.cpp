@@ -71,6 +71,13 @@ const std::vector<GrammarCase>& grammarCases()
         {"-5,+-1\n", FAIL, "2: i-5 s'+-1'", FAIL},
         {"1e-400,x\n", FAIL, "2: d0 s'x'", FAIL},
         {"1e400,x\n", FAIL, FAIL, FAIL},
+        // Fractions of more than 614 digits: 0 (not about 1e-307, nor an assertion), the
+        // exponent still counted in full.
+        {"x,." + std::string(700, '0') + "1\n", FAIL, "2: s'x' d0", FAIL},
+        {"x,-0." + std::string(700, '0') + "1\n", FAIL, "2: s'x' d-0", FAIL},
+        {"x,." + std::string(700, '0') + "1e400\n", FAIL, "2: s'x' d1e-301", FAIL},
+        {"x,." + std::string(700, '0') + "1e5\n", FAIL, "2: s'x' s'." + std::string(700, '0') + "1e5'", FAIL},
+        {"x,." + std::string(700, '0') + "1e\n", FAIL, FAIL, FAIL},
         // A field that starts as a number and goes on makes the line fail.
         {"a,b\n2021-01-01,c\n", FAIL, FAIL, FAIL},
         {"12abc,x\n", FAIL, FAIL, FAIL},
@@ -184,14 +191,20 @@ TEST(CSVGrammarTest, TablesBeyondTheMemoryLimitAreRefused)
 // gives up on a table that cannot beat the width given.
 TEST(CSVGrammarTest, LineByLineParseMatchesTheWholeParse)
 {
+    std::vector<std::string> separators = SEPARATORS_LIST;
+    // Separators the line scanner leaves to the grammar's own items.
+    separators.insert(separators.end(), {";;", "e", " "});
     for (const GrammarCase& c : grammarCases()) {
-        for (const std::string& separator : SEPARATORS_LIST) {
+        for (const std::string& separator : separators) {
             FileCSV lines;
             const size_t expected = CSVLineAnalysis::extract(c.text, separator, lines) ? checkCoherency(lines) : 0;
             CSVTokenTable table;
             const char* first = c.text.data();
             const size_t width = CSVLineAnalysis::parseTable(first, first + c.text.size(), separator, 0, table);
             EXPECT_EQ(width, expected) << shown(c.text) << " with " << separator;
+            CSVTokenTable byItems;
+            EXPECT_EQ(CSVLineAnalysis::grammarTable(first, first + c.text.size(), separator, 0, byItems), expected)
+                << shown(c.text) << " with " << separator;
             if (width > 0) {
                 EXPECT_EQ(shown(linesOf(table)), shown(lines)) << shown(c.text) << " with " << separator;
                 EXPECT_EQ(CSVLineAnalysis::parseTable(first, first + c.text.size(), separator, width, table), 0u);
@@ -315,6 +328,56 @@ TEST(CSVGrammarTest, TypesOverLines)
     CSVTokenTable table;
     ASSERT_TRUE(table.assign(FileCSV(lines)));
     EXPECT_EQ(table.followingTypes(), types);
+}
+
+TEST(CSVGrammarTest, TableKeepsTextsOfEveryLengthAcrossReservations)
+{
+    const std::vector<size_t> lengths = {0, 1, 127, 128, 129, 16383, 16384, 16385, size_t(1) << 21};
+    CSVTokenTable table;
+    table.setFirstLine({Token(std::string("text")), Token(std::string("n"))});
+    std::vector<std::string> texts;
+    for (size_t row = 0; row < 3 * lengths.size(); ++row) {
+        texts.push_back(std::string(lengths[row % lengths.size()], static_cast<char>('a' + row % 26)));
+        const std::vector<CSVTokenTable::Cell> cells = {
+            {texts.back().empty() ? CSVTokenTable::EMPTY : CSVTokenTable::TEXT, 0, texts.back()},
+            {CSVTokenTable::REAL, static_cast<double>(row) + 0.5, {}}};
+        ASSERT_TRUE(table.addLine(cells));
+        if (row == 2) {
+            table.reserveRows(1000);
+        }
+    }
+    EXPECT_FALSE(table.addLine(std::vector<CSVTokenTable::Cell>{{CSVTokenTable::EMPTY, 0, {}}}));
+    ASSERT_EQ(table.followingRows(), texts.size());
+    for (size_t row = 0; row < texts.size(); ++row) {
+        ASSERT_EQ(table.kind(row, 0), texts[row].empty() ? CSVTokenTable::EMPTY : CSVTokenTable::TEXT) << row;
+        if (!texts[row].empty()) {
+            EXPECT_EQ(table.text(row, 0), texts[row]) << row;
+        }
+        EXPECT_EQ(table.number(row, 1), static_cast<double>(row) + 0.5) << row;
+    }
+}
+
+// Thousands of lines, enough for the table to reserve room on the way, with every kind
+// of field: the same choice and tokens as parsing each candidate whole.
+TEST(CSVGrammarTest, LongTextsMatchTheWholeParses)
+{
+    const std::vector<std::string> fields = {"12", "-7", "3.25", "1e-3", "\"q, \\\"x\\\"\"", "word", "", " pad ",
+                                             "2147483648", "nan", "\"two\nlines\"", ".5", "Inf"};
+    std::mt19937 random(77);
+    for (const std::string& separator : SEPARATORS_LIST) {
+        std::string text;
+        for (int line = 0; line < 6000; ++line) {
+            for (int column = 0; column < 4; ++column) {
+                text += (column ? separator : "") + fields[random() % fields.size()];
+            }
+            text += line % 3 ? "\n" : "\r\n";
+        }
+        expectSameChoice(text);
+        CSVTokenTable table;
+        EXPECT_EQ(CSVLineAnalysis::chooseSeparator(text.data(), text.data() + text.size(), table),
+                  static_cast<size_t>(&separator - SEPARATORS_LIST.data()));
+        EXPECT_EQ(table.followingRows(), 5999u);
+    }
 }
 
 } // namespace
