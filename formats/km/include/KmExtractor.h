@@ -73,6 +73,8 @@ private:
     std::shared_ptr<dravik::RandomAccess> m_randomAccess;
     std::shared_ptr<dravik::ImageView> m_viewData;
     uint64_t m_offsetData = 0;
+    /// Compressed sections only: the bytes the whole lattice decodes to.
+    uint64_t m_latticeBytes = 0;
     bool m_convertEndian = false;
     /// HxZip sections stored as several zlib streams: the compressed size of each.
     std::vector<uint64_t> m_zipBlockSizes;

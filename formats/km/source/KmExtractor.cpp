@@ -162,6 +162,7 @@ void KmExtractor::common(std::shared_ptr<dravik::DataAccess> accessor, const std
         }
         latticeBytes *= size;
     }
+    m_latticeBytes = latticeBytes;
     prepareCompressed(latticeBytes);
 }
 
@@ -260,11 +261,10 @@ void KmExtractor::prepareCompressed(uint64_t latticeBytes)
 
 std::unique_ptr<SectionDecoder> KmExtractor::makeDecoder() const
 {
-    const uint64_t latticeBytes = dravik::RegionXu64::fullRegion(m_shape).elementCount() * m_type.byteCount();
     if (m_modeCompression.mode == KmParser::DataCompression::COMPRESSION_HX_BYTE_RLE) {
-        return std::make_unique<RleDecoder>(m_fileAccess, m_offsetData, m_modeCompression.size, latticeBytes);
+        return std::make_unique<RleDecoder>(m_fileAccess, m_offsetData, m_modeCompression.size, m_latticeBytes);
     }
-    if (latticeBytes <= MAX_BLOCK_ZIP_COMPRESSED_DATA) {
+    if (m_latticeBytes <= MAX_BLOCK_ZIP_COMPRESSED_DATA) {
         return std::make_unique<ZipStreamDecoder>(m_fileAccess, m_offsetData, m_modeCompression.size);
     }
     return std::make_unique<ZipBlockDecoder>(m_fileAccess, m_offsetData + 8 + 8 * m_zipBlockSizes.size(),
@@ -303,14 +303,22 @@ void KmExtractor::readCompressed(const dravik::RegionXu64& region, uint8_t* dst)
     const uint64_t sliceBytes = lineBytes * m_shape[1];
     auto offsetOf = [&](uint64_t y, uint64_t z) { return z * sliceBytes + y * lineBytes + origin[0] * elementBytes; };
 
-    auto decoder = makeDecoder();
     const uint64_t start = offsetOf(origin[1], origin[2]);
+    const uint64_t runBytes = size[0] * elementBytes;
+    const uint64_t runCount = size[1] * size[2];
+    const bool contiguous = size[0] == m_shape[0] && (size[1] == m_shape[1] || size[2] == 1);
+    if (contiguous && start == 0 && runBytes * runCount == m_latticeBytes
+        && m_modeCompression.mode == KmParser::DataCompression::COMPRESSION_HX_ZIP
+        && m_latticeBytes <= MAX_BLOCK_ZIP_COMPRESSED_DATA
+        && inflateWholeStream(*m_fileAccess, m_offsetData, m_modeCompression.size, dst, m_latticeBytes)) {
+        return;
+    }
+    // Streamed, also after a one-call inflate that failed: the stream decides what such a section gives.
+    auto decoder = makeDecoder();
     if (decoder->skip(start) != start) {
         throw dravik::Error("Invalid uncompressed size");
     }
-    const uint64_t runBytes = size[0] * elementBytes;
-    const uint64_t runCount = size[1] * size[2];
-    if (size[0] == m_shape[0] && (size[1] == m_shape[1] || size[2] == 1)) {
+    if (contiguous) {
         // The region is one contiguous range of the section.
         const uint64_t total = runBytes * runCount;
         if (decoder->produce(dst, total) != total) {

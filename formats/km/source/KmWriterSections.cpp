@@ -12,11 +12,13 @@
 
 #include <fmt/format.h>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace quenza::km {
@@ -30,6 +32,10 @@ uint64_t zlibBound(uint64_t size)
 {
     return size + size / 16 + 4096;
 }
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
 
 /// Ends a deflate stream on every path out of a compression.
 class DeflateStream {
@@ -246,14 +252,21 @@ void KmWriter::dataZipWrite()
 
 uint64_t KmWriter::compressZipOneShot(const void* dataToCompress, uint64_t dataToCompressSize)
 {
-    uLongf size = compressBound(static_cast<uLong>(dataToCompressSize));
-    std::vector<uint8_t> compressed(static_cast<size_t>(size));
-    const int code = compress2(compressed.data(), &size, static_cast<const Bytef*>(dataToCompress),
-                               static_cast<uLong>(dataToCompressSize), static_cast<int>(m_compressionlevel));
-    if (code != Z_OK) {
-        throw dravik::Error(fmt::format("Compress2 returned {}", code));
+    const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
+        libdeflate_alloc_compressor(static_cast<int>(m_compressionlevel)));
+    if (!compressor) {
+        throw dravik::Error(fmt::format("No zlib compressor of level {} could be made", m_compressionlevel));
     }
-    writeBytes(compressed.data(), size);
+    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), static_cast<size_t>(dataToCompressSize));
+    // Left uninitialised: only the bytes the compressor writes are used.
+    const std::unique_ptr<uint8_t[]> compressed(new uint8_t[bound]);
+    const size_t size = libdeflate_zlib_compress(compressor.get(), dataToCompress,
+                                                 static_cast<size_t>(dataToCompressSize), compressed.get(), bound);
+    if (size == 0) {
+        throw dravik::Error(fmt::format("{} bytes could not be compressed into the {} bytes bound to hold them",
+                                        dataToCompressSize, bound));
+    }
+    writeBytes(compressed.get(), size);
     return size;
 }
 

@@ -4,6 +4,8 @@
 
 #include <dravik/Error.h>
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -26,7 +28,47 @@ constexpr uint64_t MAX_ZLIB_SPAN = uint64_t(1) << 30;
     throw dravik::Error("Problem occured when inflating compressed data");
 }
 
+struct FreeDecompressor {
+    void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
+};
+
 } // namespace
+
+bool inflateWholeStream(dravik::RandomAccess& file, uint64_t offset, uint64_t compressedSize, uint8_t* dst,
+                        uint64_t size)
+{
+    const uint64_t fileSize = file.size();
+    if (offset >= fileSize) {
+        return false;
+    }
+    uint64_t available = std::min(compressedSize, fileSize - offset);
+    const uint8_t* input = nullptr;
+    std::unique_ptr<uint8_t[]> copy;
+    if (file.support(dravik::RandomAccessCapability::MEMORY_ACCESS) && file.bufferReadOnly() != nullptr
+        && file.bufferSize() >= offset + available) {
+        input = static_cast<const uint8_t*>(file.bufferReadOnly()) + offset;
+    } else {
+        // Bounded by the bytes the file holds; left uninitialised, since every byte used is read.
+        copy.reset(new uint8_t[static_cast<size_t>(available)]);
+        uint64_t done = 0;
+        while (done < available) {
+            const uint64_t got = file.read(offset + done, available - done, copy.get() + done);
+            if (got == 0) {
+                break;
+            }
+            done += got;
+        }
+        available = done;
+        input = copy.get();
+    }
+    const std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor) {
+        return false;
+    }
+    return libdeflate_zlib_decompress(decompressor.get(), input, static_cast<size_t>(available), dst,
+                                      static_cast<size_t>(size), nullptr)
+        == LIBDEFLATE_SUCCESS;
+}
 
 SectionDecoder::~SectionDecoder() = default;
 

@@ -77,6 +77,13 @@ private:
     bool m_finished = false;
 };
 
+/// Inflates the zlib stream found in the `compressedSize` bytes at `offset` of `file`
+/// (fewer where the file ends) into exactly `size` bytes at `dst`, with one positioned read
+/// and one call. Returns false, `dst` then undefined, for any stream that does not inflate
+/// to exactly that: a ZipStreamDecoder over the same bytes says what it is.
+bool inflateWholeStream(dravik::RandomAccess& file, uint64_t offset, uint64_t compressedSize, uint8_t* dst,
+                        uint64_t size);
+
 /// Independent zlib streams one after the other, of the given compressed sizes.
 class ZipBlockDecoder final : public SectionDecoder {
 public:

@@ -178,6 +178,96 @@ TEST(KmExtractorTest, ZlibStreamsAndTheirFailures)
     }
 }
 
+namespace {
+
+/// What `read` gives: its bytes, or the message of its error.
+std::variant<Bytes, std::string> outcomeOf(const std::function<Bytes()>& read)
+{
+    try {
+        return read();
+    } catch (const dravik::Error& e) {
+        return std::string(e.what());
+    }
+}
+
+} // namespace
+
+/// A whole-section read inflates with one call; a section that does not inflate to exactly
+/// its lattice ends as the streamed decoder says, error or not, from memory and from a file.
+TEST(KmExtractorTest, OneCallAndStreamedInflateAgreeOnEverySection)
+{
+    Bytes values(4000);
+    uint32_t noise = 7;
+    for (size_t i = 0; i < values.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        values[i] = static_cast<uint8_t>(i / 16 + (noise >> 29));
+    }
+    const Bytes zip = zlibOf(values);
+    const std::string all = std::to_string(zip.size());
+    auto flipped = [&](size_t at, uint8_t bits) {
+        Bytes b = zip;
+        b[at] ^= bits;
+        return b;
+    };
+    const Bytes half(zip.begin(), zip.begin() + static_cast<std::ptrdiff_t>(zip.size() / 2));
+    const std::string problem = "Problem occured when inflating compressed data";
+    const std::string shortOutput = "Invalid uncompressed size";
+    const Bytes first3960(values.begin(), values.begin() + 3960);
+    const Bytes first200(values.begin(), values.begin() + 200);
+    const struct {
+        const char* what;
+        std::string lattice;
+        std::string size;
+        Bytes data;
+        bool oneCall;
+        std::variant<Bytes, std::string> outcome;
+    } cases[] = {
+        {"the lattice's bytes", "40 100 1", all, zip, true, values},
+        {"bytes after the stream", "40 100 1", std::to_string(zip.size() + 30), concat(zip, Bytes(30, 7)), true,
+         values},
+        {"a stream longer than the lattice", "40 99 1", all, zip, false, first3960},
+        {"a longer stream with a wrong checksum", "40 99 1", all, flipped(zip.size() - 1, 1), false, first3960},
+        {"a stream shorter than the lattice", "40 101 1", all, zip, false, shortOutput},
+        {"a shorter stream with a wrong checksum", "40 101 1", all, flipped(zip.size() - 1, 1), false, problem},
+        {"a wrong checksum", "40 100 1", all, flipped(zip.size() - 1, 1), false, problem},
+        {"announced bytes that end inside the stream", "40 100 1", "20", zip, false, shortOutput},
+        {"no announced bytes", "100 2 1", "0", zip, false, shortOutput},
+        {"the file ending inside the stream", "40 100 1", all, half, false, "Zlib inflate was not able to finalize"},
+        {"a corrupt stream header", "40 100 1", all, flipped(0, 0x10), false, problem},
+        {"a reserved block type", "40 100 1", all, flipped(2, 0x02), false, problem},
+        {"a first block longer than a short lattice", "100 2 1", all, zip, false, first200},
+    };
+    const std::string path = ::testing::TempDir() + "km-one-call-" + std::to_string(::getpid()) + ".km";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes file = fileOf(header("BINARY-LITTLE-ENDIAN", c.lattice, "Lattice { byte Data } @1(HxZip," + c.size + ")"),
+                                  c.data);
+        writeFile(path, file);
+        for (const bool fromFile : {false, true}) {
+            SCOPED_TRACE(fromFile ? "from a file" : "from memory");
+            auto km = fromFile ? std::make_shared<KmExtractor>(path) : open(file);
+            const uint64_t lattice = km->byteCount();
+            const auto ours = outcomeOf([&] { return readAll(*km); });
+            const auto streamed = outcomeOf([&] {
+                ZipStreamDecoder decoder(dravik::RandomAccessFactory::fromBytes(file), km->dataOffset(),
+                                         km->compression().size);
+                Bytes out(static_cast<size_t>(lattice));
+                if (decoder.produce(out.data(), lattice) != lattice) {
+                    throw dravik::Error("Invalid uncompressed size");
+                }
+                return out;
+            });
+            EXPECT_EQ(ours, c.outcome);
+            EXPECT_EQ(ours, streamed);
+            Bytes scratch(static_cast<size_t>(lattice));
+            EXPECT_EQ(inflateWholeStream(*dravik::RandomAccessFactory::fromBytes(file), km->dataOffset(),
+                                         km->compression().size, scratch.data(), lattice),
+                      c.oneCall);
+        }
+    }
+    std::remove(path.c_str());
+}
+
 /// Blocks of a section larger than one zlib stream, read through the decoder directly.
 TEST(KmExtractorTest, BlockDecoderConcatenatesIndependentStreams)
 {
@@ -207,8 +297,8 @@ TEST(KmExtractorTest, LargeZipSectionsAreReadBlockByBlock)
     const uint64_t rows = 59000; // 65536 x 59000 bytes is above 3865470565
     const std::vector<Bytes> blocks{counting(2 * row, 1), Bytes(row, 3), counting(row, 1)};
     const uint64_t padding = 1300000;
-    Bytes section(8 + 8 * blocks.size(), 0);
-    section[0] = static_cast<uint8_t>(blocks.size());
+    Bytes section{static_cast<uint8_t>(blocks.size())};
+    section.resize(8 + 8 * blocks.size(), 0);
     for (size_t i = 0; i < blocks.size(); ++i) {
         const Bytes stream = concat(zlibOf(blocks[i]), Bytes(padding, 0));
         for (int b = 0; b < 8; ++b) {

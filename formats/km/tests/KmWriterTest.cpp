@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <libdeflate.h>
+
 #include <cmath>
 
 namespace quenza::km::test {
@@ -372,6 +374,50 @@ TEST(KmWriterTest, CompressedDeclarationIsRewrittenWithPadding)
               slice + slice / 127 + 2);
     EXPECT_GT(KmWriter::reservedSizeFor({65536, 65536, 2}, dravik::DataTypeId::UINT8, KmWriter::ZLIB_COMPRESSION),
               2 * slice);
+}
+
+TEST(KmWriterTest, ZipSectionsInflateWithZlib)
+{
+    Bytes noisy(64 * 32 * 8 * 2);
+    uint32_t x = 5;
+    for (size_t i = 0; i < noisy.size(); ++i) {
+        x = x * 1664525u + 1013904223u;
+        noisy[i] = static_cast<uint8_t>(i % 2 == 0 ? x >> 27 : i / 512);
+    }
+    auto memory = imageOf({64, 32, 8}, dravik::DataTypeId::UINT16, noisy);
+    // Not in memory: the writer streams it through zlib's deflate.
+    auto derived = dravik::ImageViewFactory::extractRegion(memory, dravik::RegionXu64::fullRegion({64, 32, 8}));
+    const struct {
+        const char* what;
+        std::shared_ptr<dravik::ImageView> image;
+        int64_t level;
+    } cases[] = {
+        {"memory, level 1", memory, 1},
+        {"memory, level 6", memory, 6},
+        {"memory, level 9", memory, 9},
+        {"streamed, level 1", derived, 1},
+        {"one element", imageOf({1, 1, 1}, dravik::DataTypeId::UINT8, Bytes{42}), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Written w = writeToMemory(c.image, {{"compressor", text("ZIP")}, {"zipLevel", VariantDataValueFactory::create(c.level)}});
+        KmExtractor km(streamOf(w.bytes), "KM");
+        ASSERT_EQ(km.compression().mode, KmParser::DataCompression::COMPRESSION_HX_ZIP);
+        ASSERT_EQ(km.dataOffset() + km.compression().size, w.bytes.size());
+        const Bytes expected = readAll(*c.image);
+        Bytes inflated(expected.size() + 1);
+        uLongf length = inflated.size();
+        ASSERT_EQ(uncompress(inflated.data(), &length, w.bytes.data() + km.dataOffset(), km.compression().size), Z_OK);
+        inflated.resize(length);
+        EXPECT_EQ(inflated, expected);
+    }
+    // The declaration reserved before compressing has room for the largest stream of a section.
+    for (const dravik::VectorXu64& shape : {dravik::VectorXu64{1, 1, 1}, {64, 64, 64}, {1024, 1024, 1024}, {65536, 58000, 1}}) {
+        const uint64_t bytes = shape[0] * shape[1] * shape[2];
+        EXPECT_GE(KmWriter::reservedSizeFor(shape, dravik::DataTypeId::UINT8, KmWriter::ZLIB_COMPRESSION),
+                  libdeflate_zlib_compress_bound(nullptr, bytes))
+            << bytes;
+    }
 }
 
 TEST(KmWriterTest, SmallIncompressibleImagesAndStreamedSourcesCompress)
