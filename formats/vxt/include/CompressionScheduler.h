@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+struct libdeflate_compressor;
+
 namespace quenza::vxt {
 
 /// The compression stage: each worker deflates whole tiles and hands them, holding
@@ -19,16 +21,21 @@ public:
     ~CompressionScheduler() override;
 
     /// The zlib stream of the full tile holding `view` (its clipped region), made with
-    /// worker `threadIndex`'s buffers. Throws quenza::EncodingError when zlib fails.
+    /// worker `threadIndex`'s compressor and buffers. Throws quenza::EncodingError when
+    /// the tile cannot be compressed.
     std::shared_ptr<BufferView> compressTile(uint64_t threadIndex, dravik::ImageView& view);
 
 protected:
     void loop(uint64_t threadIndex) override;
 
 private:
+    struct FreeCompressor {
+        void operator()(libdeflate_compressor* compressor) const;
+    };
+
     uint64_t m_tileByteSize;
-    uint64_t m_compressBound;
     // Per worker, each touched by its own worker only.
+    std::vector<std::unique_ptr<libdeflate_compressor, FreeCompressor>> m_compressors;
     std::vector<std::vector<uint8_t>> m_buffers;
     std::vector<std::vector<uint8_t>> m_outputs;
 };

@@ -13,8 +13,11 @@
 
 namespace quenza::vxt {
 
+class TileCache;
+
 /// One resolution level of a VXT volume: a read-only image that reads only the tiles
-/// a region overlaps. Reads may run on several threads at once.
+/// a region overlaps. Inflated tiles that a read used only in part are kept for the next
+/// reads, up to one z-row of tiles (TileCache). Reads may run on several threads at once.
 class VxtResolutionExtractor : public common::AbstractExtractor {
 public:
     /// `parent` is the extractor the level belongs to; its origin extension becomes
@@ -34,6 +37,7 @@ private:
     std::shared_ptr<VxtHandle> m_handle;
     uint64_t m_level;
     std::shared_ptr<VxtGrid> m_grid;
+    std::unique_ptr<TileCache> m_cache;
 };
 
 } // namespace quenza::vxt

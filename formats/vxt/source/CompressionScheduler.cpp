@@ -8,18 +8,30 @@
 
 #include <fmt/format.h>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace quenza::vxt {
+
+void CompressionScheduler::FreeCompressor::operator()(libdeflate_compressor* compressor) const
+{
+    libdeflate_free_compressor(compressor);
+}
 
 CompressionScheduler::CompressionScheduler(uint64_t threadCount, std::shared_ptr<VxtHandle> handle,
                                            std::shared_ptr<Scheduler> next, std::shared_ptr<PipelineState> state)
     : Scheduler(threadCount, std::move(handle), std::move(next), std::move(state))
     , m_tileByteSize(m_handle->m_tileIndexer.byteCount())
-    , m_compressBound(::compressBound(m_tileByteSize))
+    , m_compressors(threadCount)
     , m_buffers(threadCount)
     , m_outputs(threadCount)
 {
+    for (auto& compressor : m_compressors) {
+        compressor.reset(libdeflate_alloc_compressor(static_cast<int>(m_handle->m_compressionLevel)));
+        if (!compressor) {
+            throw EncodingError(
+                fmt::format("No zlib compressor of level {} could be made", m_handle->m_compressionLevel).c_str());
+        }
+    }
     taskStart();
 }
 
@@ -32,17 +44,19 @@ std::shared_ptr<BufferView> CompressionScheduler::compressTile(uint64_t threadIn
 {
     std::vector<uint8_t> scratch;
     const uint8_t* tile = fullTile(view, m_handle->m_tileIndexer, scratch, m_buffers[threadIndex]);
+    libdeflate_compressor* compressor = m_compressors[threadIndex].get();
     std::vector<uint8_t>& output = m_outputs[threadIndex];
-    output.resize(m_compressBound);
-    uLongf length = m_compressBound;
-    const int result = ::compress2(output.data(), &length, tile, m_tileByteSize,
-                                   static_cast<int>(m_handle->m_compressionLevel));
-    if (result != Z_OK) {
-        throw EncodingError(fmt::format("Error when compressing VXT tiles using zlib (error {})", result).c_str());
+    output.resize(libdeflate_zlib_compress_bound(compressor, m_tileByteSize));
+    const size_t length = libdeflate_zlib_compress(compressor, tile, m_tileByteSize, output.data(), output.size());
+    if (length == 0) {
+        throw EncodingError(fmt::format("Error when compressing VXT tiles using zlib: {} bytes did not fit the {} "
+                                        "bytes bound to hold them",
+                                        m_tileByteSize, output.size())
+                                .c_str());
     }
     // Only the compressed bytes wait for the write stage.
-    auto compressed = std::make_shared<BufferView>(length);
-    std::copy(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(length), compressed->buffer.begin());
+    auto compressed = std::make_shared<BufferView>(0);
+    compressed->buffer.assign(output.data(), output.data() + length);
     compressed->size = length;
     return compressed;
 }

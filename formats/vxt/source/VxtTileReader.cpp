@@ -2,9 +2,24 @@
 
 #include <dravik/Error.h>
 
-#include <zlib.h>
+#include <libdeflate.h>
+
+#include <new>
 
 namespace quenza::vxt {
+
+void VxtTileReader::FreeDecompressor::operator()(libdeflate_decompressor* decompressor) const
+{
+    libdeflate_free_decompressor(decompressor);
+}
+
+VxtTileReader::VxtTileReader(const VxtHandle& handle, const VxtGrid& grid)
+    : m_handle(handle)
+    , m_grid(grid)
+{
+}
+
+VxtTileReader::~VxtTileReader() = default;
 
 void VxtTileReader::readExactly(uint64_t offset, uint64_t size, uint8_t* dst) const
 {
@@ -18,7 +33,7 @@ void VxtTileReader::readExactly(uint64_t offset, uint64_t size, uint8_t* dst) co
     }
 }
 
-std::vector<uint8_t> VxtTileReader::readCompressed(uint64_t fileId) const
+uint64_t VxtTileReader::readCompressed(uint64_t fileId)
 {
     if (fileId >= m_handle.m_tileInfos.size()) {
         throw dravik::Error(CORRUPTED);
@@ -29,17 +44,29 @@ std::vector<uint8_t> VxtTileReader::readCompressed(uint64_t fileId) const
     if (entry.offset > fileSize || entry.size > fileSize - entry.offset) {
         throw dravik::Error(CORRUPTED);
     }
-    std::vector<uint8_t> compressed(entry.size);
-    readExactly(entry.offset, entry.size, compressed.data());
-    return compressed;
+    if (entry.size > m_inputCapacity) {
+        // Not initialised: every byte used is read from the file first.
+        m_input.reset(new uint8_t[entry.size]);
+        m_inputCapacity = entry.size;
+    }
+    readExactly(entry.offset, entry.size, m_input.get());
+    return entry.size;
 }
 
-void VxtTileReader::inflate(const std::vector<uint8_t>& compressed, uint8_t* tile) const
+void VxtTileReader::inflate(uint64_t compressedSize, uint8_t* tile)
 {
+    if (!m_decompressor) {
+        m_decompressor.reset(libdeflate_alloc_decompressor());
+        if (!m_decompressor) {
+            throw std::bad_alloc();
+        }
+    }
     const uint64_t tileBytes = m_grid.tileByteSize();
-    uLongf length = tileBytes;
-    const int result = ::uncompress(tile, &length, compressed.data(), compressed.size());
-    if (result != Z_OK) {
+    size_t length = 0;
+    // What one-call zlib uncompress reports: a stream that is corrupt, cut short or longer
+    // than a tile fails, a complete one shorter than a tile is a corrupted tile.
+    if (libdeflate_zlib_decompress(m_decompressor.get(), m_input.get(), compressedSize, tile, tileBytes, &length)
+        != LIBDEFLATE_SUCCESS) {
         throw dravik::Error(ZLIB_FAILED);
     }
     if (length != tileBytes) {
@@ -47,13 +74,13 @@ void VxtTileReader::inflate(const std::vector<uint8_t>& compressed, uint8_t* til
     }
 }
 
-void VxtTileReader::loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile) const
+void VxtTileReader::loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile)
 {
     loadTileBytes(position, level, 0, m_grid.tileByteSize(), tile);
 }
 
 void VxtTileReader::loadTileBytes(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end,
-                                  uint8_t* tile) const
+                                  uint8_t* tile)
 {
     if (m_handle.m_compressed) {
         inflate(readCompressed(m_grid.fileID(position, level)), tile);

@@ -4,36 +4,45 @@
 #include <VxtHandle.h>
 
 #include <cstdint>
-#include <vector>
+#include <memory>
+
+struct libdeflate_decompressor;
 
 namespace quenza::vxt {
 
 /// Loads tiles of a volume from its data file into memory, compressed or not.
-/// Thread-safe: it reads the data file by offset only.
+/// One reader per thread: it keeps its own inflater and input buffer. The data file is
+/// read by offset only, so readers on several threads may run at once.
 class VxtTileReader {
 public:
     static constexpr const char* CORRUPTED = "tile data corrupted, impossible to read";
     static constexpr const char* ZLIB_FAILED = "Error when uncompressing VXT tile using zlib";
 
-    VxtTileReader(const VxtHandle& handle, const VxtGrid& grid)
-        : m_handle(handle)
-        , m_grid(grid)
-    {
-    }
+    VxtTileReader(const VxtHandle& handle, const VxtGrid& grid);
+    ~VxtTileReader();
+    VxtTileReader(const VxtTileReader&) = delete;
+    VxtTileReader& operator=(const VxtTileReader&) = delete;
 
     /// The full tile (tile byte size) into `tile`.
-    void loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile) const;
+    void loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile);
     /// At least the bytes [begin, end) of the full tile, at their place in `tile`:
     /// an uncompressed file gives only those, a compressed one the whole tile.
-    void loadTileBytes(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end, uint8_t* tile) const;
+    void loadTileBytes(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end, uint8_t* tile);
 
 private:
-    std::vector<uint8_t> readCompressed(uint64_t fileId) const;
-    void inflate(const std::vector<uint8_t>& compressed, uint8_t* tile) const;
+    struct FreeDecompressor {
+        void operator()(libdeflate_decompressor* decompressor) const;
+    };
+
+    uint64_t readCompressed(uint64_t fileId);
+    void inflate(uint64_t compressedSize, uint8_t* tile);
     void readExactly(uint64_t offset, uint64_t size, uint8_t* dst) const;
 
     const VxtHandle& m_handle;
     const VxtGrid& m_grid;
+    std::unique_ptr<libdeflate_decompressor, FreeDecompressor> m_decompressor;
+    std::unique_ptr<uint8_t[]> m_input;
+    uint64_t m_inputCapacity = 0;
 };
 
 } // namespace quenza::vxt

@@ -53,7 +53,7 @@ void VxtTilingInfo::readTile(uint64_t index, void* dst)
     const GridLevel& level = m_grid->gridLevel(m_level);
     const Vector3u64& position = level.positionFromFileId(index);
     const Region3u64 region = level.regionTile(position);
-    const VxtTileReader reader(*m_handle, *m_grid);
+    VxtTileReader reader(*m_handle, *m_grid);
     const uint64_t tileBytes = m_grid->tileByteSize();
     if (region.elementCount() * m_handle->m_dataType.byteCount() < tileBytes) {
         const std::unique_ptr<uint8_t[]> tile(new uint8_t[tileBytes]);

@@ -295,32 +295,34 @@ TEST(VxtPipelineTest, AStageDestroyedUnjoinedStopsItsWorkers)
     EXPECT_EQ(errorOf([&] { state->acquire(); }), "VXT tile pipeline was stopped");
 }
 
-TEST(VxtPipelineTest, CompressedTilesHoldOnlyTheirBytes)
+TEST(VxtPipelineTest, CompressedTilesHoldOnlyTheirBytesAndInflateWithZlib)
 {
-    auto handle = std::make_shared<VxtHandle>();
-    handle->m_dataType = dravik::DataTypeId::UINT16;
-    handle->m_tileIndexer = dravik::Indexer({16, 16, 16}, dravik::DataTypeId::UINT16);
-    handle->m_compressionLevel = 1;
-    auto state = std::make_shared<PipelineState>(1);
-    CompressionScheduler stage(1, handle, nullptr, state);
-    // A border tile: zero outside its region.
-    auto image = makeVolume({5, 16, 3}, dravik::DataTypeId::UINT16).image();
-    auto compressed = stage.compressTile(0, *image);
-    EXPECT_EQ(compressed->size, compressed->buffer.size());
-    std::vector<uint8_t> tile(16 * 16 * 16 * 2);
-    uLongf length = tile.size();
-    ASSERT_EQ(uncompress(tile.data(), &length, compressed->buffer.data(), compressed->size), Z_OK);
-    ASSERT_EQ(length, tile.size());
-    const Volume full = [&] {
-        Volume v{{5, 16, 3}, dravik::DataTypeId::UINT16, readAll(*image)};
-        return v;
-    }();
-    EXPECT_EQ(tile, tileBytes(full, {0, 0, 0}, {16, 16, 16}));
-    std::vector<uint8_t> part(4);
-    compressed->copy(0, 4, part.data());
-    EXPECT_EQ(std::vector<uint8_t>(compressed->buffer.begin(), compressed->buffer.begin() + 4), part);
-    EXPECT_THROW(compressed->copy(0, compressed->size + 1, part.data()), dravik::InvalidArgument);
-    stage.join();
+    for (const uint64_t level : {1, 6, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        auto handle = std::make_shared<VxtHandle>();
+        handle->m_dataType = dravik::DataTypeId::UINT16;
+        handle->m_tileIndexer = dravik::Indexer({16, 16, 16}, dravik::DataTypeId::UINT16);
+        handle->m_compressionLevel = level;
+        auto state = std::make_shared<PipelineState>(1);
+        CompressionScheduler stage(2, handle, nullptr, state);
+        // A border tile: zero outside its region; then a whole one, on the other worker.
+        for (const Size3 size : {Size3{5, 16, 3}, Size3{16, 16, 16}}) {
+            auto image = makeVolume(size, dravik::DataTypeId::UINT16).image();
+            auto compressed = stage.compressTile(size[0] == 16 ? 1 : 0, *image);
+            EXPECT_EQ(compressed->size, compressed->buffer.size());
+            std::vector<uint8_t> tile(16 * 16 * 16 * 2);
+            uLongf length = tile.size();
+            ASSERT_EQ(uncompress(tile.data(), &length, compressed->buffer.data(), compressed->size), Z_OK);
+            ASSERT_EQ(length, tile.size());
+            const Volume full{size, dravik::DataTypeId::UINT16, readAll(*image)};
+            EXPECT_EQ(tile, tileBytes(full, {0, 0, 0}, {16, 16, 16}));
+            std::vector<uint8_t> part(4);
+            compressed->copy(0, 4, part.data());
+            EXPECT_EQ(std::vector<uint8_t>(compressed->buffer.begin(), compressed->buffer.begin() + 4), part);
+            EXPECT_THROW(compressed->copy(0, compressed->size + 1, part.data()), dravik::InvalidArgument);
+        }
+        stage.join();
+    }
 }
 
 } // namespace
