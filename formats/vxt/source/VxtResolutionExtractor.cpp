@@ -14,7 +14,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace quenza::vxt {
 
@@ -46,6 +53,14 @@ dravik::ImageCapabilitySet VxtResolutionExtractor::capabilities() const
     return dravik::ImageCapability::READ;
 }
 
+unsigned VxtResolutionExtractor::readWorkers(uint64_t tileCount, uint64_t work, unsigned hardwareThreads)
+{
+    if (hardwareThreads <= 1 || tileCount < 2 || work < PARALLEL_READ_MIN_BYTES) {
+        return 1;
+    }
+    return static_cast<unsigned>(std::min<uint64_t>({hardwareThreads, MAX_READ_WORKERS, tileCount}));
+}
+
 void VxtResolutionExtractor::readRegion(const dravik::RegionXu64& region, void* dst)
 {
     if (region.dimensionCount() != 3) {
@@ -62,55 +77,94 @@ void VxtResolutionExtractor::readRegion(const dravik::RegionXu64& region, void* 
     const Vector3u64& tileSize = m_handle->m_tileSize;
     const Vector3u64 first = wanted.origin() / tileSize;
     const Vector3u64 last = wanted.max() / tileSize;
-    const dravik::Indexer destination(region.size(), m_type);
-    const uint64_t elementBytes = m_type.byteCount();
-    const uint64_t rowBytes = tileSize[0] * elementBytes;
-    const uint64_t tileBytes = m_grid->tileByteSize();
-    VxtTileReader reader(*m_handle, *m_grid);
-    // One tile buffer for the tiles not cached; only the bytes loaded into it are ever copied out.
-    std::unique_ptr<uint8_t[]> tile;
-    auto* out = static_cast<uint8_t*>(dst);
+    const Vector3u64 tiles = last - first + uint64_t(1);
+    const uint64_t tileCount = tiles[0] * tiles[1] * tiles[2];
+    const uint64_t work = m_handle->m_compressed ? tileCount * m_grid->tileByteSize()
+                                                 : wanted.size()[0] * wanted.size()[1] * wanted.size()[2]
+            * m_type.byteCount();
+    const unsigned workers = readWorkers(tileCount, work, std::thread::hardware_concurrency());
 
-    auto copyOut = [&](const Region3u64& part, const uint8_t* bytes) {
-        dravik::RegionCopier(m_handle->m_tileIndexer, dravik::VectorXu64(part.origin() % tileSize), destination,
-                             dravik::VectorXu64(part.origin() - wanted.origin()), dravik::VectorXu64(part.size()),
+    const dravik::Indexer destination(region.size(), m_type);
+    auto* out = static_cast<uint8_t*>(dst);
+    // Tiles are handed out one at a time; every tile fills its own part of the destination.
+    std::atomic<uint64_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex errorMutex;
+    std::exception_ptr error;
+    auto readTiles = [&] {
+        try {
+            VxtTileReader reader(*m_handle, *m_grid);
+            std::unique_ptr<uint8_t[]> tile;
+            for (uint64_t i = next++; i < tileCount && !failed; i = next++) {
+                const Vector3u64 p = first + Vector3u64{i % tiles[0], (i / tiles[0]) % tiles[1], i / tiles[0] / tiles[1]};
+                readTile(reader, tile, p, wanted, destination, out);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(errorMutex);
+            if (!error) {
+                error = std::current_exception();
+            }
+            failed = true;
+        }
+    };
+
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < workers; ++i) {
+        try {
+            helpers.emplace_back(readTiles);
+        } catch (const std::system_error&) {
+            // No thread to be had: the tiles are read by those there are.
+            break;
+        }
+    }
+    readTiles();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+void VxtResolutionExtractor::readTile(VxtTileReader& reader, std::unique_ptr<uint8_t[]>& tile, const Vector3u64& p,
+                                      const Region3u64& wanted, const dravik::Indexer& destination, uint8_t* out)
+{
+    const Vector3u64& tileSize = m_handle->m_tileSize;
+    const uint64_t rowBytes = tileSize[0] * m_type.byteCount();
+    const uint64_t tileBytes = m_grid->tileByteSize();
+    const Region3u64 overlap = Region3u64(p * tileSize, tileSize).intersect(wanted);
+    auto copyOut = [&](const uint8_t* bytes) {
+        dravik::RegionCopier(m_handle->m_tileIndexer, dravik::VectorXu64(overlap.origin() % tileSize), destination,
+                             dravik::VectorXu64(overlap.origin() - wanted.origin()), dravik::VectorXu64(overlap.size()),
                              m_type)
             .copy(bytes, out);
     };
 
-    Vector3u64 p;
-    for (p[2] = first[2]; p[2] <= last[2]; ++p[2]) {
-        for (p[1] = first[1]; p[1] <= last[1]; ++p[1]) {
-            for (p[0] = first[0]; p[0] <= last[0]; ++p[0]) {
-                const Region3u64 overlap = Region3u64(p * tileSize, tileSize).intersect(wanted);
-                TileCache::Tile cached;
-                if (m_cache->capacity() > 0) {
-                    const uint64_t fileId = m_grid->fileID(p, m_level);
-                    cached = m_cache->find(fileId);
-                    if (!cached && overlap.size() != m_grid->regionTile(p, m_level).size()) {
-                        const std::shared_ptr<uint8_t[]> inflated(new uint8_t[tileBytes]);
-                        reader.loadTile(p, m_level, inflated.get());
-                        m_cache->insert(fileId, inflated);
-                        cached = inflated;
-                    }
-                }
-                if (cached) {
-                    copyOut(overlap, cached.get());
-                    continue;
-                }
-                if (!tile) {
-                    tile.reset(new uint8_t[tileBytes]);
-                }
-                const Vector3u64 source = overlap.origin() % tileSize;
-                const Vector3u64 end = source + overlap.size() - uint64_t(1);
-                // Rows from the first to the last one the overlap touches.
-                const uint64_t begin = (source[1] + tileSize[1] * source[2]) * rowBytes;
-                const uint64_t stop = (end[1] + 1 + tileSize[1] * end[2]) * rowBytes;
-                reader.loadTileBytes(p, m_level, begin, stop, tile.get());
-                copyOut(overlap, tile.get());
-            }
+    if (m_cache->capacity() > 0) {
+        const uint64_t fileId = m_grid->fileID(p, m_level);
+        TileCache::Tile cached = m_cache->find(fileId);
+        if (!cached && overlap.size() != m_grid->regionTile(p, m_level).size()) {
+            const std::shared_ptr<uint8_t[]> inflated(new uint8_t[tileBytes]);
+            reader.loadTile(p, m_level, inflated.get());
+            m_cache->insert(fileId, inflated);
+            cached = inflated;
+        }
+        if (cached) {
+            copyOut(cached.get());
+            return;
         }
     }
+    // One tile buffer for the tiles not cached; only the bytes loaded into it are ever copied out.
+    if (!tile) {
+        tile.reset(new uint8_t[tileBytes]);
+    }
+    const Vector3u64 source = overlap.origin() % tileSize;
+    const Vector3u64 end = source + overlap.size() - uint64_t(1);
+    // Rows from the first to the last one the overlap touches.
+    const uint64_t begin = (source[1] + tileSize[1] * source[2]) * rowBytes;
+    const uint64_t stop = (end[1] + 1 + tileSize[1] * end[2]) * rowBytes;
+    reader.loadTileBytes(p, m_level, begin, stop, tile.get());
+    copyOut(tile.get());
 }
 
 } // namespace quenza::vxt

@@ -259,6 +259,91 @@ TEST(VxtReaderLevelsTest, ReadsFromSeveralThreadsAgree)
     }
 }
 
+// --- Large reads on several threads ---------------------------------------------
+
+TEST(VxtReaderParallelTest, OnlyLargeReadsOfSeveralTilesStartThreads)
+{
+    constexpr uint64_t MIN = VxtResolutionExtractor::PARALLEL_READ_MIN_BYTES;
+    const struct {
+        uint64_t tiles;
+        uint64_t work;
+        unsigned hardware;
+        unsigned workers;
+    } cases[] = {
+        {64, 256 * MIN, 0, 1},  // the thread count is unknown
+        {64, 256 * MIN, 1, 1},  // one core
+        {1, 256 * MIN, 8, 1},   // one tile
+        {64, MIN - 1, 8, 1},    // too little to share
+        {64, MIN, 2, 2},
+        {3, MIN, 8, 3},         // no more threads than tiles
+        {64, MIN, 64, 8},       // nor than MAX_READ_WORKERS
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tiles) + " tiles, " + std::to_string(c.work) + " bytes, "
+                     + std::to_string(c.hardware) + " threads");
+        EXPECT_EQ(VxtResolutionExtractor::readWorkers(c.tiles, c.work, c.hardware), c.workers);
+    }
+}
+
+// 256 x 256 x 136 16-bit voxels: a whole read is above the threshold, compressed or not,
+// in 48 tiles whose last z-row is cut short.
+class VxtReaderLargeReadTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(VxtReaderLargeReadTest, ALargeReadSharedAmongThreadsReadsEveryVoxel)
+{
+    const bool compressed = GetParam();
+    const Fixture f = makeFixture({256, 256, 136}, dravik::DataTypeId::UINT16, {64, 64, 64}, compressed);
+    ASSERT_GE(f.volume.bytes.size(), VxtResolutionExtractor::PARALLEL_READ_MIN_BYTES);
+    auto lod = f.open();
+    auto level0 = lod->resolution(0);
+    EXPECT_TRUE(readAll(*level0) == f.volume.bytes);
+    if (std::thread::hardware_concurrency() > 1) {
+        EXPECT_GT(f.storage->m_readers->count(), 1u);
+    }
+    // Slice by slice every read stays on this thread, and meets the same voxels.
+    EXPECT_TRUE(readBySlices(*level0) == f.volume.bytes);
+    if (compressed) {
+        // Tiles used in part go to the cache from every thread; a second read finds them.
+        const Size3 origin{1, 2, 3};
+        const Size3 size{250, 200, 130};
+        for (int pass = 0; pass < 2; ++pass) {
+            std::vector<uint8_t> out(size[0] * size[1] * size[2] * 2);
+            level0->readRegion(dravik::RegionXu64({origin[0], origin[1], origin[2]}, {size[0], size[1], size[2]}),
+                               out.data());
+            EXPECT_TRUE(out == regionBytes(f.volume, origin, size));
+        }
+    }
+    EXPECT_TRUE(readAll(*lod->resolution(1)) == levelOf(f.volume, 1).bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Compression, VxtReaderLargeReadTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? "Compressed" : "Uncompressed";
+                         });
+
+TEST(VxtReaderParallelTest, ADamagedTileFailsTheSharedReadAndNothingElse)
+{
+    const Size3 size{256, 256, 136};
+    const Size3 tile{64, 64, 64};
+    const Volume volume = makeVolume(size, dravik::DataTypeId::UINT16);
+    std::vector<uint8_t> data = dataFile(volume, tile, true);
+    // A level-0 tile inside the volume: its zlib header is broken.
+    const auto tiles = tilesInFileOrder(size, tile);
+    const auto damaged = std::find_if(tiles.begin(), tiles.end(), [](const TileRef& t) {
+                             return t.level == 0 && t.position == Size3{2, 1, 1};
+                         })->fileId;
+    data[getU64(data.data() + damaged * 24)] = 0;
+    const Fixture f = makeFixture(size, dravik::DataTypeId::UINT16, tile, true, &data);
+    auto lod = f.open();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(errorOf([&] { readAll(*lod->resolution(0)); }), "Error when uncompressing VXT tile using zlib");
+    }
+    // The tiles around it still read.
+    std::vector<uint8_t> out(64 * 64 * 64 * 2);
+    lod->resolution(0)->readRegion(dravik::RegionXu64({0, 0, 0}, {64, 64, 64}), out.data());
+    EXPECT_TRUE(out == regionBytes(volume, {0, 0, 0}, {64, 64, 64}));
+}
+
 // --- Inflated tiles kept between reads -------------------------------------------
 
 TEST(VxtReaderCacheTest, ASliceBySliceReadInflatesEachTileOnce)

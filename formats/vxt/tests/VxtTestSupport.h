@@ -19,6 +19,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -276,11 +278,30 @@ inline std::vector<uint8_t> resourceBytes(dravik::DataStorage& storage, const st
 }
 
 /// Counts the reads of the random accesses it hands out.
+/// The threads that read through an access.
+struct ReaderThreads {
+    std::mutex mutex;
+    std::set<std::thread::id> ids;
+
+    void add()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        ids.insert(std::this_thread::get_id());
+    }
+    size_t count()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return ids.size();
+    }
+};
+
 class CountingRandomAccess : public dravik::RandomAccess {
 public:
-    CountingRandomAccess(std::shared_ptr<dravik::RandomAccess> source, std::shared_ptr<std::atomic<uint64_t>> reads)
+    CountingRandomAccess(std::shared_ptr<dravik::RandomAccess> source, std::shared_ptr<std::atomic<uint64_t>> reads,
+                         std::shared_ptr<ReaderThreads> threads)
         : m_source(std::move(source))
         , m_reads(std::move(reads))
+        , m_threads(std::move(threads))
     {
     }
     std::shared_ptr<dravik::DataStorage> storage() const override { return m_source->storage(); }
@@ -290,12 +311,14 @@ public:
     uint64_t read(uint64_t offset, uint64_t size, void* dst) override
     {
         ++*m_reads;
+        m_threads->add();
         return m_source->read(offset, size, dst);
     }
 
 private:
     std::shared_ptr<dravik::RandomAccess> m_source;
     std::shared_ptr<std::atomic<uint64_t>> m_reads;
+    std::shared_ptr<ReaderThreads> m_threads;
 };
 
 /// A stream that reports another storage as its own.
@@ -340,12 +363,13 @@ public:
     std::shared_ptr<dravik::RandomAccess> openRandomAccess(const std::string& id,
                                                            dravik::RandomAccessCapabilitySet caps) override
     {
-        return std::make_shared<CountingRandomAccess>(m_inner->openRandomAccess(id, caps), m_reads);
+        return std::make_shared<CountingRandomAccess>(m_inner->openRandomAccess(id, caps), m_reads, m_readers);
     }
     bool remove(const std::string& id) override { return m_inner->remove(id); }
 
     std::shared_ptr<dravik::DataStorage> m_inner = dravik::DataStorageFactory::createInMemory();
     std::shared_ptr<std::atomic<uint64_t>> m_reads = std::make_shared<std::atomic<uint64_t>>(0);
+    std::shared_ptr<ReaderThreads> m_readers = std::make_shared<ReaderThreads>();
 };
 
 /// The packed bytes of `region` of `v`.
