@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include <memory>
 #include <vector>
 
 namespace dravik {
@@ -69,8 +70,8 @@ struct Runs {
     }
 };
 
-// Below this run size, reading the whole span of a box at once and copying out of it
-// beats one read call per run, as long as the span is not mostly gaps.
+// Below this run size, reading the whole span of a box (or of its slabs) at once and
+// copying out of it beats one read call per run, as long as the span is not mostly gaps.
 constexpr uint64_t SMALL_RUN_BYTES = 4096;
 constexpr uint64_t MAX_SPAN_BYTES = 64ull << 20;
 
@@ -107,22 +108,27 @@ void RandomAccessImageView::readRegion(const RegionXu64& region, void* dst)
     const Runs runs(m_strides, elementBytes, m_shape, region);
     auto* out = static_cast<uint8_t*>(dst);
 
-    uint64_t span = elementBytes;
-    for (size_t i = 0; i < region.dimensionCount(); ++i) {
-        span += (region.size()[i] - 1) * m_strides[i];
-    }
-    const uint64_t useful = region.elementCount() * elementBytes;
-    if (runs.runBytes < SMALL_RUN_BYTES && span <= 4 * useful && span <= MAX_SPAN_BYTES) {
-        std::vector<uint8_t> block(span);
-        const uint64_t got = m_random->read(runs.firstOffset, span, block.data());
-        if (got != span) {
-            throw Error(fmt::format("Image data is truncated: {} of {} bytes read at offset {}", got, span,
-                                    runs.firstOffset));
+    if (runs.runBytes < SMALL_RUN_BYTES) {
+        // The most leading axes whose box spans few enough bytes, gaps included, to be read
+        // in one call: a box of short rows is then read slab by slab rather than row by row.
+        uint64_t span = elementBytes;
+        uint64_t useful = elementBytes;
+        size_t blockAxes = 0;
+        uint64_t blockSpan = 0;
+        uint64_t blockUseful = 0;
+        for (size_t i = 0; i < region.dimensionCount(); ++i) {
+            span += (region.size()[i] - 1) * m_strides[i];
+            useful *= region.size()[i];
+            if (span <= 4 * useful && span <= MAX_SPAN_BYTES) {
+                blockAxes = i + 1;
+                blockSpan = span;
+                blockUseful = useful;
+            }
         }
-        RegionCopier(Indexer(region.size(), m_type, m_strides), VectorXu64(region.dimensionCount(), 0),
-                     Indexer(region.size(), m_type), VectorXu64(region.dimensionCount(), 0), region.size(), m_type)
-            .copy(block.data(), out);
-        return;
+        if (blockUseful > runs.runBytes) {
+            readInBlocks(region, blockAxes, blockSpan, blockUseful, out);
+            return;
+        }
     }
     runs.forEach([&](uint64_t offset, uint64_t packed) {
         const uint64_t got = m_random->read(offset, runs.runBytes, out + packed);
@@ -131,6 +137,44 @@ void RandomAccessImageView::readRegion(const RegionXu64& region, void* dst)
                                     offset));
         }
     });
+}
+
+void RandomAccessImageView::readInBlocks(const RegionXu64& region, size_t blockAxes, uint64_t blockSpan,
+                                         uint64_t blockUseful, uint8_t* out)
+{
+    const size_t n = region.dimensionCount();
+    VectorXu64 blockSize = region.size();
+    for (size_t i = blockAxes; i < n; ++i) {
+        blockSize[i] = 1;
+    }
+    const VectorXu64 zero(n, 0);
+    const RegionCopier copier(Indexer(blockSize, m_type, m_strides), zero, Indexer(blockSize, m_type), zero,
+                              blockSize, m_type);
+    // Not initialised: every byte used is read first.
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[blockSpan]);
+    VectorXu64 position(n, 0);
+    for (uint64_t packed = 0;; packed += blockUseful) {
+        uint64_t offset = 0;
+        for (size_t i = 0; i < n; ++i) {
+            offset += (region.origin()[i] + position[i]) * m_strides[i];
+        }
+        const uint64_t got = m_random->read(offset, blockSpan, block.get());
+        if (got != blockSpan) {
+            throw Error(
+                fmt::format("Image data is truncated: {} of {} bytes read at offset {}", got, blockSpan, offset));
+        }
+        copier.copy(block.get(), out + packed);
+        size_t axis = blockAxes;
+        for (; axis < n; ++axis) {
+            if (++position[axis] < region.size()[axis]) {
+                break;
+            }
+            position[axis] = 0;
+        }
+        if (axis == n) {
+            return;
+        }
+    }
 }
 
 void RandomAccessImageView::writeRegion(const RegionXu64& region, const void* src)

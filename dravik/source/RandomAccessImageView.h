@@ -17,6 +17,11 @@ public:
     void writeRegion(const RegionXu64& region, const void* src) override;
 
 private:
+    /// Reads `region` a block of its first `blockAxes` axes at a time: `blockSpan` bytes
+    /// of the access for `blockUseful` bytes of the destination.
+    void readInBlocks(const RegionXu64& region, size_t blockAxes, uint64_t blockSpan, uint64_t blockUseful,
+                      uint8_t* out);
+
     std::shared_ptr<RandomAccess> m_random;
     VectorXu64 m_strides;
 };

@@ -90,6 +90,56 @@ TEST(ImageViewSources, RandomAccessTooShortGivesNoViewAndTruncationFailsReads)
     EXPECT_THROW(readAll(*view, RegionXu64({0, 0, 3}, {6, 5, 1})), Error);
 }
 
+// Counts the calls a view makes; reads the bytes of `source`.
+class CountingRandomAccess : public RandomAccess {
+public:
+    explicit CountingRandomAccess(std::shared_ptr<RandomAccess> source)
+        : m_source(std::move(source))
+    {
+    }
+    std::shared_ptr<DataStorage> storage() const override { return nullptr; }
+    std::string resourceId() const override { return "counting"; }
+    RandomAccessCapabilitySet capabilities() const override { return RandomAccessCapability::READ; }
+    uint64_t size() const override { return m_source->size(); }
+    uint64_t read(uint64_t offset, uint64_t size, void* dst) override
+    {
+        ++reads;
+        return m_source->read(offset, size, dst);
+    }
+
+    uint64_t reads = 0;
+
+private:
+    std::shared_ptr<RandomAccess> m_source;
+};
+
+// Boxes of short rows are read in one call, slab by slab when the whole box spans too
+// many gaps, or row by row when even a slab is mostly gaps; every way reads the same bytes.
+TEST(ImageViewSources, BoxesOfShortRowsAreReadInAsFewCallsAsTheirGapsAllow)
+{
+    const struct {
+        VectorXu64 shape;
+        RegionXu64 region;
+        uint64_t reads;
+    } cases[] = {
+        {{64, 32, 40}, RegionXu64({8, 4, 2}, {32, 20, 30}), 1},       // the whole box at once
+        {{64, 32, 40}, RegionXu64({8, 4, 2}, {16, 20, 30}), 30},      // a slice of the box a call
+        {{64, 32, 40}, RegionXu64({63, 0, 0}, {1, 20, 30}), 600},     // a column: one voxel a call
+        {{16, 8, 6, 5}, RegionXu64({2, 1, 1, 1}, {4, 6, 5, 3}), 15},  // slabs of x-y under two outer axes
+        {{4096, 4, 2}, RegionXu64({0, 0, 0}, {4096, 2, 2}), 2},       // long rows: one call a row span
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.region.toString());
+        const auto bytes = pattern(c.shape.prod() * TYPE.byteCount());
+        test::TempFile file("blocks.raw", bytes);
+        auto counting = std::make_shared<CountingRandomAccess>(RandomAccessFactory::openFileRead(file.path()));
+        auto view = ImageViewFactory::fromRandomAccess(counting, c.shape, TYPE);
+        ASSERT_TRUE(view);
+        EXPECT_EQ(readAll(*view, c.region), expectedRegion(bytes, c.shape, TYPE, c.region));
+        EXPECT_EQ(counting->reads, c.reads);
+    }
+}
+
 TEST(ImageViewSources, WritesGoToTheRandomAccess)
 {
     auto random = RandomAccessFactory::fromBytes(std::vector<uint8_t>(SHAPE.prod() * 2, 0));
