@@ -40,6 +40,8 @@ public:
     /// stay on the calling thread: starting a thread would cost more than it saves.
     static constexpr uint64_t PARALLEL_READ_MIN_BYTES = uint64_t(16) << 20;
     static constexpr uint64_t MAX_READ_WORKERS = 8;
+    /// Uncompressed tiles are read this many bytes of whole slices at a time (at least a slice).
+    static constexpr uint64_t UNCOMPRESSED_CHUNK_BYTES = uint64_t(256) << 10;
     /// Threads, the caller's included, for a read of `tileCount` tiles and `work` bytes.
     static unsigned readWorkers(uint64_t tileCount, uint64_t work, unsigned hardwareThreads);
 

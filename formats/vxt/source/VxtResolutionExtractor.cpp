@@ -154,17 +154,39 @@ void VxtResolutionExtractor::readTile(VxtTileReader& reader, std::unique_ptr<uin
             return;
         }
     }
-    // One tile buffer for the tiles not cached; only the bytes loaded into it are ever copied out.
+    if (m_handle->m_compressed) {
+        // One tile buffer for the tiles not cached: a zlib stream inflates whole.
+        if (!tile) {
+            tile.reset(new uint8_t[tileBytes]);
+        }
+        reader.loadTile(p, m_level, tile.get());
+        copyOut(tile.get());
+        return;
+    }
+    // Uncompressed tiles are read a few slices at a time into a buffer that stays in the
+    // core's cache, and only the rows the overlap touches: from the first row of the
+    // first slice to the last row of the last.
+    const uint64_t sliceBytes = rowBytes * tileSize[1];
+    const uint64_t slicesPerChunk = std::max<uint64_t>(1, std::min(tileSize[2], UNCOMPRESSED_CHUNK_BYTES / sliceBytes));
     if (!tile) {
-        tile.reset(new uint8_t[tileBytes]);
+        tile.reset(new uint8_t[slicesPerChunk * sliceBytes]);
     }
     const Vector3u64 source = overlap.origin() % tileSize;
-    const Vector3u64 end = source + overlap.size() - uint64_t(1);
-    // Rows from the first to the last one the overlap touches.
-    const uint64_t begin = (source[1] + tileSize[1] * source[2]) * rowBytes;
-    const uint64_t stop = (end[1] + 1 + tileSize[1] * end[2]) * rowBytes;
-    reader.loadTileBytes(p, m_level, begin, stop, tile.get());
-    copyOut(tile.get());
+    const Vector3u64 size = overlap.size();
+    const dravik::Indexer chunkLayout(dravik::VectorXu64{tileSize[0], tileSize[1], slicesPerChunk}, m_type);
+    for (uint64_t z = 0; z < size[2]; z += slicesPerChunk) {
+        const uint64_t slices = std::min(slicesPerChunk, size[2] - z);
+        const uint64_t chunkStart = (source[2] + z) * sliceBytes;
+        const uint64_t firstRow = source[1] * rowBytes;
+        const uint64_t lastRowEnd = (slices - 1) * sliceBytes + (source[1] + size[1]) * rowBytes;
+        reader.readUncompressed(p, m_level, chunkStart + firstRow, chunkStart + lastRowEnd, tile.get() + firstRow);
+        dravik::RegionCopier(chunkLayout, dravik::VectorXu64{source[0], source[1], 0}, destination,
+                             dravik::VectorXu64{overlap.origin()[0] - wanted.origin()[0],
+                                                overlap.origin()[1] - wanted.origin()[1],
+                                                overlap.origin()[2] + z - wanted.origin()[2]},
+                             dravik::VectorXu64{size[0], size[1], slices}, m_type)
+            .copy(tile.get(), out);
+    }
 }
 
 } // namespace quenza::vxt

@@ -86,7 +86,13 @@ void VxtTileReader::loadTileBytes(const Vector3u64& position, uint64_t level, ui
         inflate(readCompressed(m_grid.fileID(position, level)), tile);
         return;
     }
-    readExactly(m_grid.offsetTile(position, level) + begin, end - begin, tile + begin);
+    readUncompressed(position, level, begin, end, tile + begin);
+}
+
+void VxtTileReader::readUncompressed(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end,
+                                     uint8_t* dst) const
+{
+    readExactly(m_grid.offsetTile(position, level) + begin, end - begin, dst);
 }
 
 } // namespace quenza::vxt

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -501,11 +502,25 @@ inline size_t threadCount()
         return true;
     }();
     (void)runtimeStarted;
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
+    auto count = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            ++n;
+        }
+        return n;
+    };
+    // A joined thread can still be listed for a moment while the kernel finishes its exit:
+    // the count is the one that holds for a few milliseconds.
+    size_t last = count();
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const size_t now = count();
+        if (now == last) {
+            return now;
+        }
+        last = now;
     }
-    return count;
+    return last;
 }
 
 } // namespace quenza::vxt::test
