@@ -76,17 +76,11 @@ void VxtTileReader::inflate(uint64_t compressedSize, uint8_t* tile)
 
 void VxtTileReader::loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile)
 {
-    loadTileBytes(position, level, 0, m_grid.tileByteSize(), tile);
-}
-
-void VxtTileReader::loadTileBytes(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end,
-                                  uint8_t* tile)
-{
     if (m_handle.m_compressed) {
         inflate(readCompressed(m_grid.fileID(position, level)), tile);
         return;
     }
-    readUncompressed(position, level, begin, end, tile + begin);
+    readUncompressed(position, level, 0, m_grid.tileByteSize(), tile);
 }
 
 void VxtTileReader::readUncompressed(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end,

@@ -25,9 +25,6 @@ public:
 
     /// The full tile (tile byte size) into `tile`.
     void loadTile(const Vector3u64& position, uint64_t level, uint8_t* tile);
-    /// At least the bytes [begin, end) of the full tile, at their place in `tile`:
-    /// an uncompressed file gives only those, a compressed one the whole tile.
-    void loadTileBytes(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end, uint8_t* tile);
     /// The bytes [begin, end) of a tile of an uncompressed file, at `dst`.
     void readUncompressed(const Vector3u64& position, uint64_t level, uint64_t begin, uint64_t end,
                           uint8_t* dst) const;
